@@ -1,0 +1,40 @@
+# orvo_add_qtest(NAME SOURCES ... [LIBS ...] [LABELS ...] [ENVIRONMENT ...] [TIMEOUT s]
+#                [IN_TESTENV])
+# One QtTest executable = one ctest.  LABELS: "unit" for in-process tests, "e2e" for tests
+# that run inside the private namespace, "threaded" for what also runs under ThreadSanitizer.
+# IN_TESTENV runs the test inside scripts/testenv/orvo-testenv (private CUPS, install root
+# and network).
+find_package(Qt5 REQUIRED COMPONENTS Test)
+
+function(orvo_add_qtest name)
+    cmake_parse_arguments(T "IN_TESTENV" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
+    target_compile_options(${name} PRIVATE ${ORVO_WARNINGS})
+    target_compile_definitions(${name} PRIVATE
+        ORVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        ORVO_BINARY_DIR="${PROJECT_BINARY_DIR}"
+        ORVO_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+    if(T_IN_TESTENV)
+        add_test(NAME ${name}
+                 COMMAND ${PROJECT_SOURCE_DIR}/scripts/testenv/orvo-testenv -- $<TARGET_FILE:${name}>)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
+    if(NOT T_LABELS)
+        set(T_LABELS unit)
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+    set(env "QT_QPA_PLATFORM=offscreen" ${T_ENVIRONMENT})
+    if(ORVO_SANITIZER STREQUAL "thread")
+        list(APPEND env "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1")
+    elseif(ORVO_SANITIZER STREQUAL "address")
+        list(APPEND env "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
+                        "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+                        "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}")
+endfunction()
