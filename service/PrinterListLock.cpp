@@ -1,0 +1,7 @@
+#include "PrinterListLock.h"
+
+QMutex& PrinterListLock::Mutex()
+{
+    static QMutex s_mutexList;
+    return s_mutexList;
+}
