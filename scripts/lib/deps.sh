@@ -1,0 +1,41 @@
+# Sourced by scripts/test and scripts/demo: installs the Debian packages the build, the tests and
+# the demo need. Idempotent and quiet when nothing is missing.
+
+ORVO_PACKAGES=(
+    cmake ninja-build g++ clang pkg-config
+    qtbase5-dev libusb-1.0-0-dev
+    cups cups-client cups-bsd
+    umockdev libumockdev-dev libglib2.0-dev
+    libfuzzer-14-dev libclang-rt-14-dev
+    python3 iproute2 util-linux procps
+    systemd udev dpkg-dev
+)
+
+orvo_install_deps() {
+    local missing=() pkg
+    for pkg in "${ORVO_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]}; run as root or install them first." >&2
+        return 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # policy-rc.d keeps the package scripts from starting the machine's own cupsd: the tests
+    # run a private one and must never talk to another.
+    local policy=/usr/sbin/policy-rc.d created_policy=0
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' > "$policy"
+        chmod 755 "$policy"
+        created_policy=1
+    fi
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" > /tmp/orvo-apt.log 2>&1 ||
+        { cat /tmp/orvo-apt.log >&2; [ $created_policy = 1 ] && rm -f "$policy"; return 1; }
+    [ $created_policy = 1 ] && rm -f "$policy"
+    return 0
+}
