@@ -5,9 +5,9 @@
 namespace {
 bool IsPlainChar(char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '.' || c == '/' || c == '-' || c == ':' || c == '=' || c == '@' ||
-           c == '+' || c == ',' || c == '%';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '/' || c == '-' || c == ':' || c == '=' || c == '@' || c == '+' ||
+           c == ',' || c == '%';
 }
 } // namespace
 
@@ -49,6 +49,11 @@ ShellCommand::Result ShellCommand::Build(const char* format, const QList<QByteAr
     QByteArray command;
     int next = 0;
     for (int i = 0; i < fmt.size(); ++i) {
+        if (fmt.at(i) == '%' && i + 1 < fmt.size() && fmt.at(i + 1) == '%') {
+            command.append('%');
+            ++i;
+            continue;
+        }
         if (fmt.at(i) != '%' || i + 1 >= fmt.size() || fmt.at(i + 1) != 's') {
             command.append(fmt.at(i));
             continue;
@@ -66,8 +71,8 @@ ShellCommand::Result ShellCommand::Build(const char* format, const QList<QByteAr
             result.strError = QStringLiteral("value begins with '-'");
             return result;
         }
-        const bool quoted = i > 0 && fmt.at(i - 1) == '"' && i + 2 < fmt.size() &&
-                            fmt.at(i + 2) == '"';
+        const bool quoted =
+            i > 0 && fmt.at(i - 1) == '"' && i + 2 < fmt.size() && fmt.at(i + 2) == '"';
         command.append(quoted ? EscapeForDoubleQuotes(value) : QuoteWord(value));
         ++i; // skip the 's'
     }

@@ -1,0 +1,81 @@
+#include "CupsTool.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestCupsTool : public QObject
+{
+    Q_OBJECT
+private slots:
+    void toolsRunInTheCLocale();
+    void readAndRemove_data();
+    void readAndRemove();
+    void missingFileReportsNotOpened();
+    void refusedCommandRunsNothing();
+};
+
+void TestCupsTool::toolsRunInTheCLocale()
+{
+    // A German or Chinese desktop must not change the words the parsers look for.
+    qputenv("LC_ALL", "de_DE.UTF-8");
+    qputenv("LANG", "de_DE.UTF-8");
+    QTemporaryDir dir;
+    const QString out = dir.filePath("env");
+    QVERIFY(CupsTool::Run("echo \"$LC_ALL\" > %s", {out}, "test"));
+    // The environment of the tools is fixed when they first run; the service's own stays.
+    QCOMPARE(CupsTool::ReadAndRemove(out), QStringList{QStringLiteral("C\n")});
+    QCOMPARE(qgetenv("LC_ALL"), QByteArray("de_DE.UTF-8"));
+}
+
+void TestCupsTool::readAndRemove_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << QByteArray() << QStringList();
+    QTest::newRow("two lines") << QByteArray("a b\nc\n") << QStringList{"a b\n", "c\n"};
+    QTest::newRow("no final line end") << QByteArray("a\nb") << QStringList{"a\n", "b"};
+    QTest::newRow("NUL ends the line")
+        << QByteArray("abc\0def\nnext\n", 13) << QStringList{"abc", "next\n"};
+    QTest::newRow("utf-8") << QByteArray("device for B\xc3\xbcro: usb://x\n")
+                           << QStringList{QString::fromUtf8("device for Büro: usb://x\n")};
+    QTest::newRow("invalid utf-8")
+        << QByteArray("\xff\xfe ok\n") << QStringList{QString::fromUtf8("\xff\xfe ok\n")};
+}
+
+void TestCupsTool::readAndRemove()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, lines);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("out.tmp");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    bool opened = false;
+    QCOMPARE(CupsTool::ReadAndRemove(path, &opened), lines);
+    QVERIFY(opened);
+    QVERIFY(!QFile::exists(path));
+}
+
+void TestCupsTool::missingFileReportsNotOpened()
+{
+    QTemporaryDir dir;
+    bool opened = true;
+    QVERIFY(CupsTool::ReadAndRemove(dir.filePath("absent"), &opened).isEmpty());
+    QVERIFY(!opened);
+}
+
+void TestCupsTool::refusedCommandRunsNothing()
+{
+    QTemporaryDir dir;
+    const QString marker = dir.filePath("ran");
+    int status = 0;
+    QVERIFY(!CupsTool::Run("touch %s; cancel %s", {marker, QStringLiteral("-a")}, "test", &status));
+    QCOMPARE(status, -1);
+    QVERIFY(!QFile::exists(marker));
+}
+
+QTEST_GUILESS_MAIN(TestCupsTool)
+#include "test_cupstool.moc"
