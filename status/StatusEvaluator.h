@@ -1,0 +1,22 @@
+#pragma once
+
+#include "PrinterRecords.h"
+
+#include <QString>
+
+// What one status reply means for the desktop application: the status file it reads, and the
+// printer state decoded from the reply through the code tables.
+class StatusEvaluator
+{
+public:
+    // The status file of a queue: the cfg directory, the queue name, ".dat".
+    static QString StatusFilePath(const QString& queueName);
+
+    // Replaces the file with exactly the len bytes of buf. False when it cannot be opened; a
+    // short write is not detected.
+    static bool WriteStatusFile(const QString& path, const unsigned char* buf, unsigned long len);
+
+    // Decodes a reply into a complete new state. False when the reply does not decode; `state`
+    // is then left untouched.
+    static bool Decode(const unsigned char* buf, unsigned long len, stPrinterState& state);
+};
