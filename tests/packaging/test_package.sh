@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the Debian package from this build tree, unpacks it into a scratch directory and checks
+# what it holds: the programs, the units (with `systemd-analyze verify` where it runs), the udev
+# rule, and that every unit starts a program the package ships.
+set -euo pipefail
+build_dir=$1
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+cd "$build_dir"
+cpack -G DEB -B "$scratch/out" > "$scratch/cpack.log" 2>&1 || { cat "$scratch/cpack.log"; exit 1; }
+deb=$(ls "$scratch"/out/*.deb)
+echo "package: $(basename "$deb")"
+dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | sort > "$scratch/files"
+dpkg-deb -x "$deb" "$scratch/root"
+dpkg-deb -e "$deb" "$scratch/control"
+
+fail=0
+expect() {
+    if ! grep -qx -- "$1" "$scratch/files"; then
+        echo "missing from package: $1"
+        fail=1
+    fi
+}
+prefix=$(grep -m1 '^CMAKE_INSTALL_PREFIX:' CMakeCache.txt | cut -d= -f2)
+unitdir=$(grep -m1 '^ORVO_SYSTEMD_UNITDIR:' CMakeCache.txt | cut -d= -f2)
+rulesdir=$(grep -m1 '^ORVO_UDEV_RULESDIR:' CMakeCache.txt | cut -d= -f2)
+expect "$prefix/sbin/orvo-statusd"
+expect "$prefix/sbin/orvo-add-printer"
+expect "$prefix/bin/orvo-status"
+expect "$unitdir/orvo-statusd.service"
+expect "$unitdir/orvo-statusd.path"
+expect "$unitdir/orvo-add-printer.service"
+expect "$rulesdir/70-orvo-printer.rules"
+
+# Nothing of the test suite or the simulators goes to users.
+if grep -E '/test_|orvo-usb-sim|orvo-printer-sim' "$scratch/files"; then
+    echo "test programs in the package"
+    fail=1
+fi
+
+for unit in orvo-statusd.service orvo-add-printer.service; do
+    exe=$(sed -n 's/^ExecStart=//p' "$scratch/root$unitdir/$unit")
+    if [ ! -x "$scratch/root$exe" ]; then
+        echo "$unit starts $exe, which the package does not ship"
+        fail=1
+    fi
+done
+grep -q 'ATTR{idVendor}=="3a5c"' "$scratch/root$rulesdir/70-orvo-printer.rules" ||
+    { echo "udev rule does not match the vendor ID"; fail=1; }
+grep -q '^Depends:.*libqt5core5a' "$scratch/control/control" ||
+    { echo "package does not depend on Qt 5 Core"; cat "$scratch/control/control"; fail=1; }
+
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # Verify against the unpacked tree: ExecStart paths are resolved under --root.
+    if ! systemd-analyze verify --root="$scratch/root" \
+            "$scratch/root$unitdir/orvo-statusd.service" \
+            "$scratch/root$unitdir/orvo-statusd.path" \
+            "$scratch/root$unitdir/orvo-add-printer.service" > "$scratch/verify.log" 2>&1; then
+        # Only complaints about our own units count; the machine may lack cups.service.
+        if grep -E 'orvo-' "$scratch/verify.log" | grep -vE 'cups\.(service|socket)'; then
+            fail=1
+        fi
+    fi
+else
+    echo "systemd-analyze not available: unit syntax not verified"
+fi
+[ $fail -eq 0 ] && echo "package contents ok"
+exit $fail
