@@ -88,8 +88,12 @@ int UsbSimControl::device(const std::string& name) const
 std::string UsbSimControl::execute(const std::string& line)
 {
     std::istringstream in(line);
-    std::string cmd, dev, arg, extra;
-    in >> cmd >> dev >> arg >> extra;
+    std::string cmd, dev;
+    in >> cmd >> dev;
+    std::string arg;
+    std::getline(in, arg);
+    arg.erase(0, arg.find_first_not_of(" \t"));
+    arg.erase(arg.find_last_not_of(" \t\r") + 1);
     if (cmd.empty())
         return "error: empty command";
     if (cmd == "list") {
@@ -102,12 +106,22 @@ std::string UsbSimControl::execute(const std::string& line)
         }
         return out;
     }
+    static const char* const kCommands[] = {"set-reply",  "set-cancel-reply", "mode",   "driver",
+                                            "claim-fail", "open-fail",        "unplug", "plug",
+                                            "count",      "reset-count"};
+    bool known = false;
+    for (const char* c : kCommands)
+        known = known || cmd == c;
+    if (!known)
+        return "error: unknown command " + cmd;
     const int index = device(dev);
     if (index < 0)
         return "error: no such device: " + dev;
-    if (!extra.empty())
-        return "error: too many arguments";
 
+    // Hex replies may be written with blanks; every other argument is one word.
+    const bool takesBytes = cmd == "set-reply" || cmd == "set-cancel-reply";
+    if (!takesBytes && arg.find_first_of(" \t") != std::string::npos)
+        return "error: too many arguments";
     const bool noArg = cmd == "unplug" || cmd == "plug" || cmd == "count" || cmd == "reset-count";
     if (noArg != arg.empty())
         return noArg ? "error: " + cmd + " takes no argument"
@@ -148,8 +162,6 @@ std::string UsbSimControl::execute(const std::string& line)
                    std::to_string(m_emulator.detachRequests(index));
         } else if (cmd == "reset-count") {
             m_emulator.resetCounters(index);
-        } else {
-            return "error: unknown command " + cmd;
         }
     } catch (const std::exception& e) {
         return std::string("error: ") + e.what();
