@@ -1,28 +1,258 @@
 #include "TrdDeviceManage.h"
 
+#include "CupsTool.h"
+#include "FixedPaths.h"
+#include "LpstatDeviceParser.h"
+#include "PpdModelReader.h"
+#include "PrinterListFile.h"
+#include "PrinterListLock.h"
 #include "TrdGetPrinterStatus.h"
+#include "UtilLog.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QMutexLocker>
+#include <QSet>
 #include <QTextCodec>
 #include <QThread>
 
-// Placeholder while the device manager is being written.
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+// Time stamps are formatted in the C locale: the file names and the heartbeat must hold ASCII
+// digits whatever the desktop's language is.
+QString Stamp(const QString& format)
+{
+    return QLocale::c().toString(QDateTime::currentDateTime(), format);
+}
+} // namespace
+
 TrdDeviceManage::TrdDeviceManage(QObject* parent) : UtilThreadBase(parent)
 {
     m_pCodec = QTextCodec::codecForName("utf-8");
 }
+
+// The workers and their threads outlive the device manager on purpose: they are never stopped.
 TrdDeviceManage::~TrdDeviceManage() = default;
+
 void TrdDeviceManage::Init(QList<stPrinterManager>* printerList)
 {
     pPrinterList = printerList;
 }
+
 void TrdDeviceManage::SlotTaskStart()
 {
     if (!BeginTask())
         return;
-    while (!WaitForSleep(3000)) {
+    bool bFirstCycle = true;
+    int iEmptyCount = 0;
+    for (;;) {
+        const int iWait = RunOneCycle(bFirstCycle, iEmptyCount);
+        if (iWait == CYCLE_END_PROCESS)
+            EndProcess();
+        if (WaitForSleep(iWait))
+            return;
+        bFirstCycle = false;
     }
 }
+
 void TrdDeviceManage::SlotThreadQuit()
 {
     RequestQuit();
+}
+
+int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
+{
+    ORVO_LOG("get printer list");
+    WriteHeartbeat();
+    const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
+    ORVO_LOG("printer num:%d", listPrinter.size());
+
+    if (listPrinter.isEmpty()) {
+        ++emptyCount;
+        // The first cycle publishes even an empty list, so the desktop sees Count 0.
+        if (!firstCycle)
+            return emptyCount > MAX_EMPTY_CYCLES ? CYCLE_END_PROCESS : EMPTY_CYCLE_WAIT_MS;
+    } else {
+        emptyCount = 0;
+    }
+
+    if (SharedListEquals(listPrinter)) {
+        // Unforced after the first cycle: only a deleted file is written again.
+        SavePrinterInfo(listPrinter, firstCycle);
+        return CYCLE_WAIT_MS;
+    }
+
+    // New workers first: until the replacement below they find their position outside the list
+    // and idle, which is harmless.
+    StartWorkers(listPrinter.size());
+    RemoveStaleStatusFiles(listPrinter);
+    ReplaceSharedList(listPrinter);
+    SavePrinterInfo(listPrinter, true);
+    return CYCLE_WAIT_MS;
+}
+
+void TrdDeviceManage::StartWorkers(int count)
+{
+    const int iFirst = m_listWorkers.size();
+    if (count <= iFirst)
+        return;
+    for (int k = iFirst; k < count; ++k) {
+        auto* worker = new TrdGetPrinterStatus(nullptr);
+        auto* thread = new QThread(nullptr);
+        // Shows as the thread's name in ps and top (at most 15 characters are kept).
+        thread->setObjectName(QStringLiteral("orvo-status-%1").arg(k));
+        worker->moveToThread(thread);
+        thread->start(QThread::InheritPriority);
+        worker->Init(k, pPrinterList);
+        connect(this, SIGNAL(SgnStatusThreadStart()), worker, SLOT(SlotTaskStart()));
+        connect(this, SIGNAL(SgnThreadQuit()), worker, SLOT(SlotThreadQuit()));
+        m_listWorkers.append(worker);
+        m_listThreads.append(thread);
+    }
+    // Queued into every worker's thread; the ones already running ignore it.
+    emit SgnStatusThreadStart();
+}
+
+[[noreturn]] void TrdDeviceManage::EndProcess()
+{
+    ORVO_LOG("no printer found in %d cycles, end service", MAX_EMPTY_CYCLES + 1);
+    // The status workers are still running in their threads. exit() would run the destructors
+    // of static objects (the list lock, the fixed paths, Qt's globals) under their feet; _exit()
+    // ends every thread at once without touching them. Only stdio buffers need flushing first;
+    // every file of the service is closed after each use.
+    std::fflush(nullptr);
+    _exit(0);
+}
+
+QList<stPrinterInfo> TrdDeviceManage::GetPrinterInfo(bool driverCheck)
+{
+    return ParseDeviceLines(RunLpstat(), driverCheck);
+}
+
+QStringList TrdDeviceManage::RunLpstat()
+{
+    const QString strCfg = FixedPaths::CfgDir();
+    MakePathExist(strCfg);
+    const QString strReport =
+        strCfg + QStringLiteral("printerlist.") + Stamp(QStringLiteral("yyyyMMddhhmmss"));
+    CupsTool::Run("lpstat -v > %s", QStringList{strReport}, "GetPrinterInfo");
+    return CupsTool::ReadAndRemove(strReport);
+}
+
+QList<stPrinterInfo> TrdDeviceManage::ParseDeviceLines(const QStringList& lines, bool driverCheck)
+{
+    QList<stPrinterInfo> result;
+    for (const QString& line : lines) {
+        stPrinterInfo info;
+        InitStPrinterInfo(info);
+        if (!LpstatDeviceParser::ParseLine(line, info))
+            continue;
+        if (driverCheck && !CheckDriverMatch(info.strName, info.strModel))
+            continue;
+        result.append(info);
+    }
+    return result;
+}
+
+bool TrdDeviceManage::CheckDriverMatch(QString name, QString& model)
+{
+    // The name comes from parsed tool output and becomes part of a path: CUPS never gives a
+    // queue a name that leaves its PPD directory, and nothing else may.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+        name == QLatin1String(".."))
+        return false;
+    const QString strPath = FixedPaths::CupsPpdDir() + name + QStringLiteral(".ppd");
+    return PpdModelReader::FindModel(strPath, m_pCodec, model);
+}
+
+QList<stPrinterManager> TrdDeviceManage::GetInitPrinterList(QList<stPrinterInfo> list)
+{
+    stPrinterState state;
+    InitStPrinterState(state);
+    QList<stPrinterManager> result;
+    result.reserve(list.size());
+    for (const stPrinterInfo& info : list) {
+        stPrinterManager entry;
+        entry.stInfo = info;
+        entry.stState = state;
+        result.append(entry);
+    }
+    return result;
+}
+
+void TrdDeviceManage::InitStPrinterInfo(stPrinterInfo& info)
+{
+    info = stPrinterInfo();
+}
+
+void TrdDeviceManage::InitStPrinterState(stPrinterState& state)
+{
+    state = stPrinterState();
+}
+
+bool TrdDeviceManage::SharedListEquals(const QList<stPrinterInfo>& list) const
+{
+    QMutexLocker lock(&PrinterListLock::Mutex());
+    if (pPrinterList->size() != list.size())
+        return false;
+    for (int i = 0; i < list.size(); ++i) {
+        const stPrinterInfo& shared = pPrinterList->at(i).stInfo;
+        const stPrinterInfo& found = list.at(i);
+        if (shared.strName != found.strName || shared.strPort != found.strPort ||
+            shared.strURI != found.strURI)
+            return false;
+    }
+    return true;
+}
+
+void TrdDeviceManage::ReplaceSharedList(const QList<stPrinterInfo>& list)
+{
+    QList<stPrinterManager> fresh = GetInitPrinterList(list);
+    {
+        QMutexLocker lock(&PrinterListLock::Mutex());
+        pPrinterList->swap(fresh);
+    }
+    // `fresh` now holds the old entries; they are released here, outside the lock.
+}
+
+void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)
+{
+    QDir dir(FixedPaths::CfgDir());
+    if (!dir.exists())
+        return;
+    QSet<QString> keep;
+    for (const stPrinterInfo& info : list)
+        keep.insert(info.strName + QStringLiteral(".dat"));
+    // Without QDir::CaseSensitive the pattern ignores letter case; hidden files and symbolic
+    // links are not listed.
+    const QStringList files =
+        dir.entryList(QStringList{QStringLiteral("*.dat")}, QDir::Files | QDir::NoSymLinks);
+    for (const QString& file : files) {
+        if (!keep.contains(file))
+            dir.remove(file);
+    }
+}
+
+void TrdDeviceManage::SavePrinterInfo(QList<stPrinterInfo> list, bool force)
+{
+    const QString strCfg = FixedPaths::CfgDir();
+    MakePathExist(strCfg);
+    PrinterListFile::Write(strCfg + QStringLiteral("printerlist.ini"), list, force);
+}
+
+void TrdDeviceManage::WriteHeartbeat()
+{
+    const QString strCfg = FixedPaths::CfgDir();
+    MakePathExist(strCfg);
+    const QByteArray stamp = Stamp(QStringLiteral("[yyyy-MM-dd hh:mm:ss.zzz]")).toLocal8Bit();
+    QFile file(strCfg + QStringLiteral("service.hb"));
+    // Unbuffered: the stamp goes out in one write call right after the truncation.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        return;
+    file.write(stamp);
+    file.close();
 }

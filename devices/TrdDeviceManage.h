@@ -17,17 +17,41 @@ class TrdDeviceManage : public UtilThreadBase
 {
     Q_OBJECT
 public:
+    // Pace of the cycle and the rule that ends the process.
+    static constexpr int CYCLE_WAIT_MS = 3000;
+    static constexpr int EMPTY_CYCLE_WAIT_MS = 1000;
+    static constexpr int MAX_EMPTY_CYCLES = 3; // the next empty cycle ends the process
+    // RunOneCycle's answer when the process is to end.
+    static constexpr int CYCLE_END_PROCESS = -1;
+
     explicit TrdDeviceManage(QObject* parent = nullptr);
     ~TrdDeviceManage() override;
 
     void Init(QList<stPrinterManager>* printerList);
 
+    // One pass of the cycle: heartbeat, discovery, and on a change new workers, status file
+    // clean-up, the new shared list and the printer list file. Returns how long to wait before
+    // the next pass (ms), or CYCLE_END_PROCESS. `emptyCount` carries the consecutive empty
+    // cycles from pass to pass. SlotTaskStart is a loop over it.
+    int RunOneCycle(bool firstCycle, int& emptyCount);
+
     // Discovery.
     QList<stPrinterInfo> GetPrinterInfo(bool driverCheck);
+    // The two halves of GetPrinterInfo: the "lpstat -v" run, and the parse of its lines.
+    QStringList RunLpstat();
+    QList<stPrinterInfo> ParseDeviceLines(const QStringList& lines, bool driverCheck);
     bool CheckDriverMatch(QString name, QString& model);
     QList<stPrinterManager> GetInitPrinterList(QList<stPrinterInfo> list);
     static void InitStPrinterInfo(stPrinterInfo& info);
     static void InitStPrinterState(stPrinterState& state);
+
+    // The shared list, always under PrinterListLock: the comparison of the cycle (name, port
+    // and URI, index by index) and the replacement by fresh entries for `list`.
+    bool SharedListEquals(const QList<stPrinterInfo>& list) const;
+    void ReplaceSharedList(const QList<stPrinterInfo>& list);
+
+    // Removes every "*.dat" in the cfg directory that is not the status file of a queue in `list`.
+    void RemoveStaleStatusFiles(const QList<stPrinterInfo>& list);
 
     // Printer list file and heartbeat.
     void SavePrinterInfo(QList<stPrinterInfo> list, bool force);
@@ -40,6 +64,8 @@ public:
     int ChangeNetPrinterURI(QString name, QString uri);
 
     int WorkerCount() const { return m_listWorkers.size(); }
+    const QList<TrdGetPrinterStatus*>& Workers() const { return m_listWorkers; }
+    const QList<QThread*>& Threads() const { return m_listThreads; }
 
 signals:
     void SgnUpdatePrinterList();
@@ -51,6 +77,11 @@ public slots:
     void SlotThreadQuit();
 
 private:
+    // Creates, moves, starts and wires the workers for the positions [workers, count) and sends
+    // the start signal once for the batch.
+    void StartWorkers(int count);
+    [[noreturn]] static void EndProcess();
+
     QList<TrdGetPrinterStatus*> m_listWorkers;
     QList<QThread*> m_listThreads;
     QList<stPrinterManager>* pPrinterList = nullptr;
