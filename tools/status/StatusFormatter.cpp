@@ -1,0 +1,166 @@
+#include "StatusFormatter.h"
+
+#include <QStringList>
+
+namespace {
+
+const int LABEL_WIDTH = 15;
+
+void Line(QString* out, const QString& label, const QString& value)
+{
+    QString line =
+        QStringLiteral("    ") + (label + QLatin1Char(':')).leftJustified(LABEL_WIDTH) + value;
+    while (line.endsWith(QLatin1Char(' '))) {
+        line.chop(1);
+    }
+    *out += line + QLatin1Char('\n');
+}
+
+QString AgeText(qint64 ms)
+{
+    // Whole seconds, rounded down, as people read a clock.
+    if (ms < 0) {
+        return QStringLiteral("%1 s in the future").arg(-ms / 1000);
+    }
+    return QStringLiteral("%1 s ago").arg(ms / 1000);
+}
+
+} // namespace
+
+QString StatusFormatter::Format(const StatusSnapshot& snapshot)
+{
+    QString out;
+    out += QStringLiteral("Directory: %1\n").arg(Printable(snapshot.strDir));
+
+    const stHeartbeatReport& hb = snapshot.stHeartbeat;
+    QString service = ServiceStateName(hb.enState);
+    if (!hb.strStamp.isEmpty()) {
+        service += QStringLiteral(" (heartbeat %1, %2)").arg(AgeText(hb.iAgeMs), hb.strStamp);
+    } else if (!hb.strProblem.isEmpty()) {
+        service += QStringLiteral(" (%1)").arg(Printable(hb.strProblem));
+    }
+    out += QStringLiteral("Service:   %1\n").arg(service);
+
+    const stPrinterListReport& list = snapshot.stList;
+    if (list.bRead) {
+        out += QStringLiteral("Printers:  %1\n").arg(list.iCount);
+    } else {
+        out += QStringLiteral("Printers:  unknown (%1)\n").arg(Printable(list.strProblem));
+    }
+    for (const QString& warning : list.listWarnings) {
+        out += QStringLiteral("Warning:   %1\n").arg(Printable(warning));
+    }
+    for (const stPrinterReport& printer : snapshot.listPrinters) {
+        out += QLatin1Char('\n');
+        FormatPrinter(printer, &out);
+    }
+    return out;
+}
+
+void StatusFormatter::FormatPrinter(const stPrinterReport& printer, QString* out)
+{
+    *out += QStringLiteral("Printer %1: %2\n").arg(printer.iIndex).arg(Printable(printer.strName));
+    Line(out, QStringLiteral("Queue"), Printable(printer.strName));
+    Line(out, QStringLiteral("Model"), Printable(printer.strModel));
+    Line(out, QStringLiteral("Connection"), ConnectionName(printer));
+    Line(out, QStringLiteral("Port"), Printable(printer.strPort));
+    Line(out, QStringLiteral("URI"), Printable(printer.strURI));
+
+    QString file;
+    if (printer.strFileName.isEmpty()) {
+        file = Printable(printer.strFileProblem);
+    } else if (printer.enFileState == StatusFileState::Decoded) {
+        file = QStringLiteral("%1, %2 bytes")
+                   .arg(Printable(printer.strFileName))
+                   .arg(printer.iFileSize);
+    } else {
+        file = QStringLiteral("%1: %2").arg(Printable(printer.strFileName),
+                                            Printable(printer.strFileProblem));
+    }
+    Line(out, QStringLiteral("Status file"), file);
+
+    if (printer.bHasStatus) {
+        Line(out, QStringLiteral("Status"),
+             QStringLiteral("%1 = %2").arg(printer.iStatus).arg(printer.strStatusLabel));
+    } else {
+        Line(out, QStringLiteral("Status"), printer.strStatusLabel);
+    }
+    if (printer.enFileState != StatusFileState::Decoded) {
+        return;
+    }
+    Line(out, QStringLiteral("Status text"), Printable(printer.strStatusText));
+    Line(out, QStringLiteral("Info 1"), Printable(printer.strInfo1));
+    Line(out, QStringLiteral("Info 2"), Printable(printer.strInfo2));
+    Line(out, QStringLiteral("Info 3"), Printable(printer.strInfo3));
+    Line(out, QStringLiteral("Errors 1"), ErrorList(printer.listErrors1));
+    Line(out, QStringLiteral("Errors 2"), ErrorList(printer.listErrors2));
+    Line(out, QStringLiteral("Supplies text"), Printable(printer.strSuppliesText));
+    Line(out, QStringLiteral("Toner type"), QString::number(printer.iTonerType));
+    QStringList values;
+    for (const stSupplyEntry& supply : printer.listSupplies) {
+        values << QStringLiteral("%1=%2").arg(Hex(supply.usType, 4)).arg(supply.ulValue);
+    }
+    Line(out, QStringLiteral("Supplies"), values.join(QLatin1Char(' ')));
+}
+
+QString StatusFormatter::ErrorList(const QList<stErrorEntry>& errors)
+{
+    if (errors.isEmpty()) {
+        return QStringLiteral("none");
+    }
+    QStringList items;
+    for (const stErrorEntry& error : errors) {
+        items << QStringLiteral("%1 -> %2").arg(Hex(error.ulCode, 4)).arg(error.iValue);
+    }
+    return QStringLiteral("%1: %2").arg(errors.size()).arg(items.join(QStringLiteral(", ")));
+}
+
+QString StatusFormatter::ServiceStateName(ServiceState state)
+{
+    switch (state) {
+    case ServiceState::Alive:
+        return QStringLiteral("alive");
+    case ServiceState::Stale:
+        return QStringLiteral("stale");
+    case ServiceState::NotRunning:
+        return QStringLiteral("not running");
+    case ServiceState::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+QString StatusFormatter::ConnectionName(const stPrinterReport& printer)
+{
+    const QString trimmed = printer.strConnectType.trimmed();
+    if (trimmed == QLatin1String("1")) {
+        return QStringLiteral("USB");
+    }
+    if (trimmed == QLatin1String("2")) {
+        return QStringLiteral("network");
+    }
+    return QStringLiteral("unknown (\"%1\")").arg(Printable(printer.strConnectType));
+}
+
+QString StatusFormatter::Hex(quint64 value, int digits)
+{
+    return QStringLiteral("0x") +
+           QString::number(value, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
+}
+
+QString StatusFormatter::Printable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar ch : text) {
+        const ushort code = ch.unicode();
+        if (code < 0x20 || code == 0x7F || (code >= 0x80 && code < 0xA0)) {
+            out += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        } else if (ch == QLatin1Char('\\')) {
+            out += QStringLiteral("\\\\");
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}

@@ -1,0 +1,406 @@
+#include "StatusReader.h"
+
+#include "StatusCodeTables.h"
+#include "UtilPrinterStatus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QThread>
+#include <QVariant>
+
+#include <algorithm>
+
+namespace {
+
+const char* const PRINTER_LIST_FILE = "printerlist.ini";
+const char* const HEARTBEAT_FILE = "service.hb";
+const char* const HEARTBEAT_FORMAT = "[yyyy-MM-dd hh:mm:ss.zzz]";
+// Long enough for the service to finish a rewrite it had just begun.
+const unsigned long REREAD_PAUSE_MS = 50;
+// Missing sections named one by one in a warning; more are only counted.
+const int MAX_NAMED_SECTIONS = 5;
+
+enum class ReadResult
+{
+    Ok,
+    Missing,
+    Failed,
+};
+
+ReadResult ReadWholeFile(const QString& path, QByteArray* data, QString* error)
+{
+    QFile file(path);
+    if (!file.exists()) {
+        return ReadResult::Missing;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return ReadResult::Failed;
+    }
+    // Read a bit more than any reply holds: enough to tell a foreign file by its size without
+    // pulling a large one into memory.
+    *data = file.read(StatusReader::MAX_REPLY_SIZE + 1);
+    return ReadResult::Ok;
+}
+
+// A value that QSettings split at commas comes back as a list; the service never writes one, but
+// a hand-edited file may hold it.
+QString SettingText(const QSettings& settings, const QString& key)
+{
+    const QVariant value = settings.value(key);
+    if (value.type() == QVariant::StringList) {
+        return value.toStringList().join(QStringLiteral(", "));
+    }
+    return value.toString();
+}
+
+bool IsUsableFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+QString SizeText(qint64 size)
+{
+    return size == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(size);
+}
+
+QList<stErrorEntry> MapErrors(const std::vector<std::uint64_t>& codes)
+{
+    QList<stErrorEntry> list;
+    for (std::uint64_t code : codes) {
+        stErrorEntry entry;
+        entry.ulCode = code;
+        entry.iValue = GetErrorStatusEnum(static_cast<unsigned long>(code));
+        list.append(entry);
+    }
+    return list;
+}
+
+} // namespace
+
+StatusReader::StatusReader(const QString& dir) : m_strDir(dir)
+{
+    if (!m_strDir.endsWith(QLatin1Char('/'))) {
+        m_strDir += QLatin1Char('/');
+    }
+}
+
+StatusSnapshot StatusReader::Read() const
+{
+    StatusSnapshot snapshot;
+    snapshot.strDir = m_strDir;
+    const QFileInfo dirInfo(m_strDir);
+    snapshot.bDirExists = dirInfo.isDir();
+    if (!snapshot.bDirExists) {
+        snapshot.stList.strProblem =
+            dirInfo.exists() ? QStringLiteral("%1 is not a directory").arg(m_strDir)
+                             : QStringLiteral("directory %1 does not exist").arg(m_strDir);
+        snapshot.stHeartbeat.strProblem = QStringLiteral("no heartbeat file");
+        return snapshot;
+    }
+    ReadPrinterList(&snapshot);
+    for (stPrinterReport& printer : snapshot.listPrinters) {
+        ReadStatusFile(&printer);
+    }
+    snapshot.stHeartbeat = ReadHeartbeat();
+    return snapshot;
+}
+
+void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
+{
+    stPrinterListReport& list = snapshot->stList;
+    const QString path = m_strDir + QLatin1String(PRINTER_LIST_FILE);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        list.strProblem = QStringLiteral("no printer list (printerlist.ini missing)");
+        return;
+    }
+    QFile probe(path);
+    if (info.isDir() || !probe.open(QIODevice::ReadOnly)) {
+        list.strProblem =
+            QStringLiteral("cannot read printerlist.ini: %1")
+                .arg(info.isDir() ? QStringLiteral("it is a directory") : probe.errorString());
+        return;
+    }
+    if (probe.size() == 0) {
+        list.bRead = true;
+        list.listWarnings << QStringLiteral("printerlist.ini is empty: no printers listed");
+        return;
+    }
+    if (probe.read(4096).contains('\0')) {
+        list.strProblem = QStringLiteral("printerlist.ini is not an INI file (binary content)");
+        return;
+    }
+    probe.close();
+
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setIniCodec("UTF-8");
+    if (settings.status() != QSettings::NoError) {
+        list.strProblem = QStringLiteral("printerlist.ini is not an INI file");
+        return;
+    }
+    if (!settings.contains(QStringLiteral("Main/Count"))) {
+        list.strProblem =
+            QStringLiteral("printerlist.ini is not a printer list: no Count in [Main]");
+        return;
+    }
+    const QString countText = SettingText(settings, QStringLiteral("Main/Count"));
+    bool ok = false;
+    const int count = countText.trimmed().toInt(&ok);
+    if (!ok || count < 0) {
+        list.strProblem =
+            QStringLiteral("printerlist.ini has an unusable Count \"%1\"").arg(countText);
+        return;
+    }
+    list.bRead = true;
+    list.iCount = count;
+
+    // Sections at or beyond Count are left over from a longer list and are not current.
+    static const QRegularExpression sectionName(QStringLiteral("^printer_(0|[1-9][0-9]{0,8})$"));
+    QList<int> present;
+    for (const QString& group : settings.childGroups()) {
+        const QRegularExpressionMatch match = sectionName.match(group);
+        if (match.hasMatch()) {
+            const int index = match.captured(1).toInt();
+            if (index < count) {
+                present.append(index);
+            }
+        }
+    }
+    std::sort(present.begin(), present.end());
+
+    const int missing = count - present.size();
+    if (missing > 0) {
+        QStringList named;
+        int expected = 0;
+        for (int i = 0; i <= present.size() && named.size() < MAX_NAMED_SECTIONS; ++i) {
+            const int next = i < present.size() ? present.at(i) : count;
+            for (; expected < next && named.size() < MAX_NAMED_SECTIONS; ++expected) {
+                named << QStringLiteral("printer_%1").arg(expected);
+            }
+            expected = next + 1;
+        }
+        QString names = named.join(QStringLiteral(", "));
+        if (missing > named.size()) {
+            names += QStringLiteral(" and %1 more").arg(missing - named.size());
+        }
+        list.listWarnings << QStringLiteral("Count is %1 but %2 of its sections %3 missing: %4")
+                                 .arg(count)
+                                 .arg(missing)
+                                 .arg(missing == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+                                 .arg(names);
+    }
+
+    for (int index : present) {
+        settings.beginGroup(QStringLiteral("printer_%1").arg(index));
+        stPrinterReport printer;
+        printer.iIndex = index;
+        printer.strName = SettingText(settings, QStringLiteral("Name"));
+        printer.strModel = SettingText(settings, QStringLiteral("Model"));
+        printer.strConnectType = SettingText(settings, QStringLiteral("ConnectType"));
+        printer.iConnectType = printer.strConnectType.trimmed().toInt();
+        printer.strPort = SettingText(settings, QStringLiteral("Port"));
+        printer.strURI = SettingText(settings, QStringLiteral("URI"));
+        settings.endGroup();
+        snapshot->listPrinters.append(printer);
+    }
+}
+
+void StatusReader::ReadStatusFile(stPrinterReport* report) const
+{
+    if (!IsUsableFileName(report->strName)) {
+        report->enFileState = StatusFileState::Unreadable;
+        report->strStatusLabel = QStringLiteral("unknown");
+        report->strFileProblem = report->strName.isEmpty()
+                                     ? QStringLiteral("the section has no queue name")
+                                     : QStringLiteral("the queue name cannot name a status file");
+        return;
+    }
+    report->strFileName = report->strName + QLatin1String(".dat");
+    const QString path = m_strDir + report->strFileName;
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            // The service rewrites a status file in place (cut, then written): a reader can
+            // catch it empty or half-written.
+            QThread::msleep(REREAD_PAUSE_MS);
+        }
+        QByteArray data;
+        QString error;
+        switch (ReadWholeFile(path, &data, &error)) {
+        case ReadResult::Missing:
+            report->enFileState = StatusFileState::Missing;
+            report->iFileSize = -1;
+            report->strFileProblem = QStringLiteral("no status file");
+            report->bHasStatus = true;
+            report->iStatus = 2;
+            report->bHasStatusCode = false;
+            report->strStatusLabel = StatusLabel(2, 0);
+            return;
+        case ReadResult::Failed:
+            report->enFileState = StatusFileState::Unreadable;
+            report->strFileProblem = QStringLiteral("cannot read %1: %2").arg(path, error);
+            report->strStatusLabel = QStringLiteral("unknown");
+            break;
+        case ReadResult::Ok:
+            DecodeStatusFile(data, report);
+            break;
+        }
+        if (report->enFileState == StatusFileState::Decoded) {
+            return;
+        }
+    }
+}
+
+void StatusReader::DecodeStatusFile(const QByteArray& data, stPrinterReport* report)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+    const qint64 size = data.size();
+    report->iFileSize = size;
+    report->bHasStatus = false;
+    report->bHasStatusCode = false;
+    report->strFileProblem.clear();
+    report->strStatusLabel = QStringLiteral("unknown: the status file holds no complete reply");
+
+    if (size == 0) {
+        report->enFileState = StatusFileState::Empty;
+        report->strFileProblem = QStringLiteral("status file is empty (no reply: USB time-out)");
+        return;
+    }
+    if (size > MAX_REPLY_SIZE) {
+        report->enFileState = StatusFileState::Foreign;
+        report->strFileProblem =
+            QStringLiteral("not a status reply: more than %1 bytes").arg(MAX_REPLY_SIZE);
+        return;
+    }
+
+    UtilPrinterStatus reply;
+    if (!reply.parseRecvBuf(bytes, static_cast<unsigned long>(size))) {
+        if (size < 8 && data.count('\0') == size) {
+            report->enFileState = StatusFileState::NoReply;
+            report->strFileProblem =
+                QStringLiteral("no reply: USB transfer failed, %1 zero bytes").arg(size);
+            return;
+        }
+        // A cut-off reply is the start of one that fits a datagram: filled up with zeros (empty
+        // texts, no codes, no entries) it decodes. Bytes whose lengths run past any reply do not.
+        QByteArray padded = data;
+        padded.append(QByteArray(MAX_REPLY_SIZE - size, '\0'));
+        UtilPrinterStatus probe;
+        if (probe.parseRecvBuf(reinterpret_cast<const unsigned char*>(padded.constData()),
+                               static_cast<unsigned long>(padded.size()))) {
+            report->enFileState = StatusFileState::Truncated;
+            report->strFileProblem = QStringLiteral("reply truncated, %1").arg(SizeText(size));
+        } else {
+            report->enFileState = StatusFileState::Foreign;
+            report->strFileProblem = QStringLiteral("not a status reply (%1 whose lengths run "
+                                                    "past any reply)")
+                                         .arg(SizeText(size));
+        }
+        return;
+    }
+
+    report->enFileState = StatusFileState::Decoded;
+    report->bHasStatus = true;
+    report->bHasStatusCode = true;
+    report->ulStatusCode = reply.statusCode();
+    report->iStatus = GetPrinterStatusEnum(static_cast<unsigned long>(reply.statusCode()));
+    report->strStatusLabel = StatusLabel(report->iStatus, report->ulStatusCode);
+    report->strStatusText = QString::fromUtf8(reply.statusText());
+    report->strInfo1 = QString::fromUtf8(reply.info1());
+    report->strInfo2 = QString::fromUtf8(reply.info2());
+    report->strInfo3 = QString::fromUtf8(reply.info3());
+    report->listErrors1 = MapErrors(reply.errorCodes1());
+    report->listErrors2 = MapErrors(reply.errorCodes2());
+    report->strSuppliesText = QString::fromUtf8(reply.suppliesText());
+    report->iTonerType = GetTonerTypeEnum(static_cast<unsigned long>(reply.tonerType()));
+    const struct
+    {
+        quint16 usType;
+        std::uint64_t ulValue;
+    } supplies[] = {
+        {0x0001, reply.tonerType()},  {0x1000, reply.supply1000()}, {0x1001, reply.supply1001()},
+        {0x1002, reply.supply1002()}, {0x1003, reply.supply1003()}, {0x1004, reply.supply1004()},
+        {0x1100, reply.supply1100()}, {0x1101, reply.supply1101()}, {0x1102, reply.supply1102()},
+    };
+    report->listSupplies.clear();
+    for (const auto& supply : supplies) {
+        stSupplyEntry entry;
+        entry.usType = supply.usType;
+        entry.ulValue = supply.ulValue;
+        report->listSupplies.append(entry);
+    }
+}
+
+QString StatusReader::StatusLabel(int status, quint64 code)
+{
+    if (status == 2) {
+        return QStringLiteral("no status");
+    }
+    if (status == 0) {
+        return QStringLiteral("unknown printer status code %1").arg(code);
+    }
+    return QStringLiteral("printer status code %1").arg(code);
+}
+
+stHeartbeatReport StatusReader::ReadHeartbeat() const
+{
+    const QString path = m_strDir + QLatin1String(HEARTBEAT_FILE);
+    QByteArray content;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0) {
+            // The service truncates the file before it writes the new stamp.
+            QThread::msleep(REREAD_PAUSE_MS);
+        }
+        QString error;
+        switch (ReadWholeFile(path, &content, &error)) {
+        case ReadResult::Missing: {
+            stHeartbeatReport report;
+            report.enState = ServiceState::NotRunning;
+            report.strProblem = QStringLiteral("no heartbeat file");
+            return report;
+        }
+        case ReadResult::Failed: {
+            stHeartbeatReport report;
+            report.enState = ServiceState::Unknown;
+            report.strProblem = QStringLiteral("cannot read service.hb: %1").arg(error);
+            return report;
+        }
+        case ReadResult::Ok:
+            break;
+        }
+        if (!content.isEmpty()) {
+            break;
+        }
+    }
+    return ParseHeartbeat(content, QDateTime::currentDateTime());
+}
+
+stHeartbeatReport StatusReader::ParseHeartbeat(const QByteArray& content, const QDateTime& now)
+{
+    stHeartbeatReport report;
+    if (content.isEmpty()) {
+        report.enState = ServiceState::Unknown;
+        report.strProblem = QStringLiteral("heartbeat file is empty");
+        return report;
+    }
+    // Tolerate a line end added by hand; the service writes none.
+    const QString text = QString::fromLatin1(content.left(64)).trimmed();
+    const QDateTime stamp = QDateTime::fromString(text, QLatin1String(HEARTBEAT_FORMAT));
+    if (!stamp.isValid()) {
+        report.enState = ServiceState::Unknown;
+        report.strProblem = QStringLiteral("heartbeat file holds no time stamp");
+        return report;
+    }
+    report.strStamp = text;
+    report.iAgeMs = stamp.msecsTo(now);
+    // A stamp far in the future means the clock was set back since the last beat: a running
+    // service would have written a current one.
+    const bool fresh = report.iAgeMs < ALIVE_LIMIT_MS && report.iAgeMs > -ALIVE_LIMIT_MS;
+    report.enState = fresh ? ServiceState::Alive : ServiceState::Stale;
+    return report;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "StatusSnapshot.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// Reads the files the service publishes in its cfg directory (printer list, heartbeat and one
+// status file per printer) into a StatusSnapshot, decoding the status files with the service's own
+// parser and code tables. Only reads: the service may rewrite any file at any moment, so a file
+// caught mid-write is read once more before it is reported as broken.
+class StatusReader
+{
+public:
+    // A heartbeat younger than this counts as a live service; it beats every 1 to 3 seconds.
+    static constexpr qint64 ALIVE_LIMIT_MS = 10000;
+    // The largest reply a status channel can publish (one UDP datagram).
+    static constexpr int MAX_REPLY_SIZE = 2048;
+
+    explicit StatusReader(const QString& dir);
+
+    StatusSnapshot Read() const;
+
+    // Decodes the bytes of one status file into report (file state, status and fields).
+    static void DecodeStatusFile(const QByteArray& data, stPrinterReport* report);
+
+    // Label of a printer status value, given the status code it came from.
+    static QString StatusLabel(int status, quint64 code);
+
+    // The heartbeat report for the file content, measured against now.
+    static stHeartbeatReport ParseHeartbeat(const QByteArray& content, const QDateTime& now);
+
+private:
+    void ReadPrinterList(StatusSnapshot* snapshot) const;
+    void ReadStatusFile(stPrinterReport* report) const;
+    stHeartbeatReport ReadHeartbeat() const;
+
+    QString m_strDir; // ends with a slash
+};

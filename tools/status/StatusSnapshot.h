@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// What orvo-status learned from one read of the cfg directory. Plain values: StatusReader fills
+// them, the formatters print them, nothing else touches the files.
+
+// How far a printer's status file could be used.
+enum class StatusFileState
+{
+    Decoded,    // a complete reply
+    Missing,    // no file: the printer is not answering or has not been polled yet
+    Empty,      // zero bytes: a USB time-out, or a rewrite caught half-way
+    NoReply,    // a few zero bytes: a USB transfer that failed before any data arrived
+    Truncated,  // the start of a reply that ends before its last field
+    Foreign,    // bytes that cannot be a status reply
+    Unreadable, // the file exists but cannot be opened, or the queue name cannot name a file
+};
+
+enum class ServiceState
+{
+    Alive,      // heartbeat younger than the alive limit
+    Stale,      // heartbeat present but old: the service stopped or hangs
+    NotRunning, // no heartbeat file at all
+    Unknown,    // heartbeat file present but without a time stamp
+};
+
+struct stErrorEntry
+{
+    quint64 ulCode = 0; // printer error code from the reply
+    int iValue = 0;     // error value the service maps it to
+};
+
+struct stSupplyEntry
+{
+    quint16 usType = 0;
+    quint64 ulValue = 0;
+};
+
+struct stPrinterReport
+{
+    int iIndex = 0; // position in the printer list, from 0
+    QString strName;
+    QString strModel;
+    QString strConnectType; // as written in the file, for foreign values
+    int iConnectType = 0;
+    QString strPort;
+    QString strURI;
+
+    QString strFileName; // queue name + ".dat", empty when the name cannot name a file
+    StatusFileState enFileState = StatusFileState::Missing;
+    qint64 iFileSize = -1;
+    QString strFileProblem;
+
+    // Valid when the status file decoded, or (status 2 only) when it is missing.
+    bool bHasStatus = false;
+    int iStatus = 2;
+    bool bHasStatusCode = false;
+    quint64 ulStatusCode = 0;
+    QString strStatusLabel;
+
+    // Decoded fields; meaningful only with enFileState == Decoded.
+    QString strStatusText;
+    QString strInfo1;
+    QString strInfo2;
+    QString strInfo3;
+    QList<stErrorEntry> listErrors1;
+    QList<stErrorEntry> listErrors2;
+    QString strSuppliesText;
+    int iTonerType = 0;
+    QList<stSupplyEntry> listSupplies; // the nine typed values, in type order
+};
+
+struct stPrinterListReport
+{
+    bool bRead = false; // the file exists and is a printer list (possibly empty)
+    int iCount = 0;     // "Count" of section "Main"
+    QString strProblem; // why it could not be read
+    QStringList listWarnings;
+};
+
+struct stHeartbeatReport
+{
+    ServiceState enState = ServiceState::NotRunning;
+    QString strStamp; // the time stamp as written
+    qint64 iAgeMs = 0;
+    QString strProblem;
+};
+
+struct StatusSnapshot
+{
+    QString strDir;
+    bool bDirExists = false;
+    stPrinterListReport stList;
+    QList<stPrinterReport> listPrinters;
+    stHeartbeatReport stHeartbeat;
+
+    // Something worth showing was found: a printer list or a heartbeat time stamp.
+    bool AnythingRead() const { return stList.bRead || !stHeartbeat.strStamp.isEmpty(); }
+};

@@ -1,0 +1,109 @@
+#include "StatusWatch.h"
+
+#include "JsonFormatter.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QStringList>
+
+namespace {
+
+const int POLL_INTERVAL_MS = 1000;
+// Gathers the events of one rewrite (cut, write, close; or write temporary, rename).
+const int SETTLE_MS = 100;
+
+} // namespace
+
+StatusWatch::StatusWatch(const StatusReader& reader, int maxCount, Printer printer, QObject* parent)
+    : QObject(parent), m_reader(reader), m_iMaxCount(maxCount), m_printer(std::move(printer))
+{
+    m_pollTimer.setInterval(POLL_INTERVAL_MS);
+    m_settleTimer.setInterval(SETTLE_MS);
+    m_settleTimer.setSingleShot(true);
+    connect(&m_pollTimer, SIGNAL(timeout()), this, SLOT(SlotRefresh()));
+    connect(&m_settleTimer, SIGNAL(timeout()), this, SLOT(SlotRefresh()));
+    connect(&m_watcher, SIGNAL(directoryChanged(QString)), this, SLOT(SlotChanged()));
+    connect(&m_watcher, SIGNAL(fileChanged(QString)), this, SLOT(SlotChanged()));
+}
+
+void StatusWatch::Start()
+{
+    SlotRefresh();
+    if (m_iMaxCount == 0 || m_iPrinted < m_iMaxCount) {
+        m_pollTimer.start();
+    }
+}
+
+void StatusWatch::SlotChanged()
+{
+    if (!m_settleTimer.isActive()) {
+        m_settleTimer.start();
+    }
+}
+
+void StatusWatch::SlotRefresh()
+{
+    if (m_iMaxCount > 0 && m_iPrinted >= m_iMaxCount) {
+        return;
+    }
+    const StatusSnapshot snapshot = m_reader.Read();
+    UpdateWatchedPaths(snapshot);
+
+    // Compare without the heartbeat's age, which differs on every read; its time stamp and the
+    // alive/stale state stay in, so a beating service and a service that stops both show.
+    const QByteArray key =
+        QJsonDocument(JsonFormatter::ToObject(snapshot, false)).toJson(QJsonDocument::Compact);
+    if (m_iPrinted > 0 && key == m_baLastKey) {
+        return;
+    }
+    m_baLastKey = key;
+    m_iExitCode = snapshot.AnythingRead() ? 0 : 1;
+    ++m_iPrinted;
+    m_printer(snapshot, m_iPrinted);
+    if (m_iMaxCount > 0 && m_iPrinted >= m_iMaxCount) {
+        m_pollTimer.stop();
+        m_settleTimer.stop();
+        QCoreApplication::exit(m_iExitCode);
+    }
+}
+
+void StatusWatch::UpdateWatchedPaths(const StatusSnapshot& snapshot)
+{
+    // Files replaced by rename drop out of the watcher, so the set is renewed on every read.
+    QStringList wanted;
+    if (snapshot.bDirExists) {
+        wanted << snapshot.strDir << snapshot.strDir + QStringLiteral("printerlist.ini")
+               << snapshot.strDir + QStringLiteral("service.hb");
+        for (const stPrinterReport& printer : snapshot.listPrinters) {
+            if (!printer.strFileName.isEmpty()) {
+                wanted << snapshot.strDir + printer.strFileName;
+            }
+        }
+    }
+    QStringList existing;
+    for (const QString& path : wanted) {
+        if (QFileInfo::exists(path)) {
+            existing << path;
+        }
+    }
+    const QStringList current = m_watcher.files() + m_watcher.directories();
+    QStringList stale;
+    for (const QString& path : current) {
+        if (!existing.contains(path)) {
+            stale << path;
+        }
+    }
+    if (!stale.isEmpty()) {
+        m_watcher.removePaths(stale);
+    }
+    QStringList added;
+    for (const QString& path : existing) {
+        if (!current.contains(path)) {
+            added << path;
+        }
+    }
+    if (!added.isEmpty()) {
+        m_watcher.addPaths(added);
+    }
+}
