@@ -172,6 +172,10 @@ void TestUtilPrinterStatus::shortReplies_data()
         << QByteArray(7, '\0') << false << std::uint64_t(0);
     QTest::newRow("nothing at all") << QByteArray() << false << std::uint64_t(0);
     QTest::newRow("8 bytes") << minimal.left(8) << false << std::uint64_t(0);
+    QTest::newRow("status code 128")
+        << ReplyBuilder().setStatusCode(128).build() << true << std::uint64_t(128);
+    QTest::newRow("status code 255")
+        << ReplyBuilder().setStatusCode(255).build() << true << std::uint64_t(255);
 }
 
 void TestUtilPrinterStatus::shortReplies()
@@ -186,6 +190,7 @@ void TestUtilPrinterStatus::shortReplies()
     const Parsed p = parse(reply);
     QCOMPARE(p.bResult, result);
     QCOMPARE(p.status->statusCode(), status);
+    QCOMPARE(u64(*p.status->getPrinterStatusValue()), status);
     QCOMPARE(p.status->info1(), "");
     QCOMPARE(p.status->statusText(), "");
     QVERIFY(p.status->errorCodes1().empty());
