@@ -1,0 +1,103 @@
+#!/bin/bash
+# Runs on the host: orvo-testenv must leave no process, mount or file behind, whatever way its
+# command ends, must never touch the machine's CUPS or install root, and must hand back the
+# command's exit status.
+set -uo pipefail
+
+testenv=$(cd "$(dirname "$0")/../../scripts/testenv" && pwd)/orvo-testenv
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+pass() { echo "PASS: $*"; }
+
+# wait_until DESCRIPTION TIMEOUT_S COMMAND...: condition with a deadline.
+wait_until() {
+    local what=$1 deadline=$((SECONDS + $2))
+    shift 2
+    until "$@"; do
+        if ((SECONDS >= deadline)); then
+            echo "timed out waiting for: $what" >&2
+            return 1
+        fi
+        sleep 0.05
+    done
+}
+
+# No process of the namespace whose inode is $1 (as "pid:[N]") exists any more.
+namespace_gone() {
+    local link
+    for link in /proc/[0-9]*/ns/pid; do
+        [[ $(readlink "$link" 2>/dev/null) == "$1" ]] && return 1
+    done
+    return 0
+}
+
+host_state() {
+    ls -A /run /opt 2>&1
+    ls -A /etc/cups /etc/cups/ppd /usr/lib/cups/backend /usr/share/cups/model 2>&1
+    md5sum /etc/cups/* 2>/dev/null
+    findmnt -rn -o TARGET | sort
+}
+
+before=$(host_state)
+had_install_root=0
+[[ -e /opt/orvo ]] && had_install_root=1
+
+# 1. Exit status and a namespace that vanishes after a normal end.
+out=$("$testenv" bash -c '
+    set -e
+    readlink /proc/self/ns/pid
+    . "$ORVO_TESTENV_SCRIPTS/lib.sh"
+    testenv_add_queue HostLeakProbe "usb://Orvo/Q7020?serial=1" "Orvo Q7020"
+    mkdir -p /opt/orvo/q70_series_printer/cfg
+    echo probe >/opt/orvo/q70_series_printer/cfg/probe
+    sleep 60 </dev/null >/dev/null 2>&1 &
+    exit 7')
+status=$?
+ns=$(head -n 1 <<<"$out")
+[[ $status == 7 ]] && pass "exit status of the command" || fail "exit status $status, expected 7"
+[[ $ns == pid:* ]] || fail "no namespace id printed: $out"
+wait_until "the namespace's processes to end" 5 namespace_gone "$ns" &&
+    pass "no process left after a normal end" || fail "processes of $ns are still running"
+[[ ! -e /etc/cups/ppd/HostLeakProbe.ppd ]] && ! grep -qs HostLeakProbe /etc/cups/printers.conf &&
+    pass "the host's CUPS never saw the queue" || fail "the queue reached the host's /etc/cups"
+if ((!had_install_root)); then
+    [[ ! -e /opt/orvo ]] && pass "no install root on the host" || fail "/opt/orvo appeared on the host"
+fi
+
+# 2. A command killed by a signal: 128 + signal.
+"$testenv" sh -c 'kill -TERM $$'
+status=$?
+[[ $status == 143 ]] && pass "status of a command killed by SIGTERM" || fail "status $status, expected 143"
+
+# 3. SIGTERM and SIGKILL to orvo-testenv itself end the whole namespace.
+for sig in TERM KILL; do
+    nsfile=$(mktemp)
+    "$testenv" bash -c "readlink /proc/self/ns/pid >$nsfile; exec sleep 60" &
+    pid=$!
+    if wait_until "the namespace to start" 10 test -s "$nsfile"; then
+        ns=$(<"$nsfile")
+        kill -"$sig" "$pid"
+        wait "$pid" 2>/dev/null
+        wait_until "the namespace to end after SIG$sig" 5 namespace_gone "$ns" &&
+            pass "SIG$sig to orvo-testenv ends the namespace" ||
+            fail "processes of $ns survive SIG$sig"
+    else
+        fail "orvo-testenv did not start for the SIG$sig case"
+        kill -KILL "$pid" 2>/dev/null
+    fi
+    rm -f "$nsfile"
+done
+
+# 4. Nothing changed on the host.
+after=$(host_state)
+if [[ $before == "$after" ]]; then
+    pass "host directories, CUPS files and mounts unchanged"
+else
+    fail "the host changed:"
+    diff <(echo "$before") <(echo "$after") >&2
+fi
+
+((failures == 0)) || exit 1
