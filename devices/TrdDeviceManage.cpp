@@ -6,6 +6,7 @@
 #include "PpdModelReader.h"
 #include "PrinterListFile.h"
 #include "PrinterListLock.h"
+#include "QueueCreator.h"
 #include "TrdGetPrinterStatus.h"
 #include "UtilLog.h"
 
@@ -235,6 +236,33 @@ void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)
         if (!keep.contains(file))
             dir.remove(file);
     }
+}
+
+// Queue creation and URI change live in QueueCreator, which discovers through this manager.
+void TrdDeviceManage::CheckNewPNP(QList<stPrinterInfo> known)
+{
+    QueueCreator([this](bool driverCheck) {
+        return GetPrinterInfo(driverCheck);
+    }).CheckNewPNP(known);
+}
+
+void TrdDeviceManage::AddPrinterViaURI(QString uri)
+{
+    QueueCreator([this](bool driverCheck) {
+        return GetPrinterInfo(driverCheck);
+    }).AddPrinterViaURI(uri);
+}
+
+QString TrdDeviceManage::GetNewName(QString wanted)
+{
+    return QueueCreator([this](bool driverCheck) { return GetPrinterInfo(driverCheck); })
+        .GetNewName(wanted);
+}
+
+int TrdDeviceManage::ChangeNetPrinterURI(QString name, QString uri)
+{
+    return QueueCreator([this](bool driverCheck) { return GetPrinterInfo(driverCheck); })
+        .ChangeNetPrinterURI(name, uri);
 }
 
 void TrdDeviceManage::SavePrinterInfo(QList<stPrinterInfo> list, bool force)
