@@ -71,6 +71,8 @@ private slots:
     void everyModelHasItsPpd();
     void queueKinds_data();
     void queueKinds();
+    void refusedQueueNames_data();
+    void refusedQueueNames();
     void queueUriChanges();
     void lpinfoListsTheControlFileDevices();
     void usbJobPrintsUntilReleased_data();
@@ -190,7 +192,7 @@ void TestTestEnv::queueKinds_data()
                               << "model"
                               << "Orvo Q7030DN";
     // The scheduler refuses quotes and backslashes in names, but takes these.
-    QTest::newRow("shell characters") << "Q;&$(x)`"
+    QTest::newRow("shell characters") << "Q;&$(x)`|<*>"
                                       << "socket://127.0.0.4"
                                       << "model"
                                       << "Orvo Q7032DW";
@@ -239,6 +241,25 @@ void TestTestEnv::queueKinds()
     QVERIFY2(m_env.removeQueue(name), qPrintable(m_env.lastError()));
     QVERIFY(!QFileInfo::exists(ppdPath));
     QVERIFY(!m_env.runTool(QStringLiteral("lpstat"), {"-v"}).out().contains(uri));
+}
+
+void TestTestEnv::refusedQueueNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("double quote") << "Q\"x";
+    QTest::newRow("single quote") << "Q'x";
+    QTest::newRow("backslash") << "Q\\x";
+    QTest::newRow("space") << "Q x";
+    QTest::newRow("slash") << "Q/x";
+    QTest::newRow("hash") << "Q#x";
+}
+
+void TestTestEnv::refusedQueueNames()
+{
+    QFETCH(QString, name);
+    QVERIFY(!m_env.addRawQueue(name, "socket://127.0.0.8"));
+    QVERIFY2(m_env.lastError().contains("lpadmin:"), qPrintable(m_env.lastError()));
+    QVERIFY(!m_env.runTool(QStringLiteral("lpstat"), {"-v"}).out().contains("127.0.0.8"));
 }
 
 void TestTestEnv::queueUriChanges()
