@@ -7,7 +7,7 @@
 #include "UsbStatusChannel.h"
 #include "UtilLog.h"
 
-#include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 
@@ -128,9 +128,14 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
 {
     MakePathExist(FixedPaths::CfgDir());
     const QString path = StatusEvaluator::StatusFilePath(stPrinter.stInfo.strName);
-    // A file removed from outside is written again even when the reply did not change; the
-    // remembered reply is then left as it was.
-    if (!QFile::exists(path) || CheckRecvBufChange(buf, len))
+    // The remembered reply follows every reply, also one written because the file was
+    // missing: otherwise a worker's first reply is never remembered, and an empty reply after
+    // it (a USB time-out) would match the empty memory and leave the old reply published. A
+    // file whose size is not the reply's (one from an earlier run, or cut from outside) is
+    // rewritten even when the reply matches the memory.
+    const bool changed = CheckRecvBufChange(buf, len);
+    const QFileInfo file(path);
+    if (changed || !file.exists() || file.size() != static_cast<qint64>(len))
         StatusEvaluator::WriteStatusFile(path, buf, len);
 
     if (!StatusEvaluator::Decode(buf, len, stPrinter.stState))

@@ -140,6 +140,7 @@ private slots:
         QTest::newRow("decoded reply") << ReadyReply() << 0;
         QTest::newRow("undecodable reply") << QByteArray(20, '\x5a') << -1;
         QTest::newRow("header only") << QByteArray(7, '\0') << -1;
+        QTest::newRow("empty reply") << QByteArray() << -1;
     }
     void firstReplyRewritesOldFile()
     {
@@ -163,54 +164,72 @@ private slots:
     // the comparison, so it is remembered.
     void secondReplyWrittenOnlyWhenChanged_data()
     {
-        QTest::addColumn<bool>("oldFile");
         QTest::addColumn<QByteArray>("first");
         QTest::addColumn<QByteArray>("second");
         QTest::addColumn<bool>("written");
         const QByteArray ready = ReadyReply();
         QByteArray lastByteChanged = ready;
         lastByteChanged[lastByteChanged.size() - 1] = char(lastByteChanged.back() ^ 1);
-        QTest::newRow("identical decoded") << true << ready << ready << false;
+        QTest::newRow("identical decoded") << ready << ready << false;
         QTest::newRow("identical undecodable")
-            << true << QByteArray(20, 'x') << QByteArray(20, 'x') << false;
-        QTest::newRow("identical empty") << false << QByteArray() << QByteArray() << false;
-        QTest::newRow("last byte differs") << true << ready << lastByteChanged << true;
-        QTest::newRow("shorter, same start")
-            << true << ready << ready.left(ready.size() - 1) << true;
-        QTest::newRow("longer, same start") << true << ready.left(20) << ready << true;
-        QTest::newRow("empty after reply") << true << ready << QByteArray() << true;
+            << QByteArray(20, 'x') << QByteArray(20, 'x') << false;
+        QTest::newRow("last byte differs") << ready << lastByteChanged << true;
+        QTest::newRow("shorter, same start") << ready << ready.left(ready.size() - 1) << true;
+        QTest::newRow("longer, same start") << ready.left(20) << ready << true;
+        QTest::newRow("empty after reply") << ready << QByteArray() << true;
     }
     void secondReplyWrittenOnlyWhenChanged()
     {
-        QFETCH(bool, oldFile);
         QFETCH(QByteArray, first);
         QFETCH(QByteArray, second);
         QFETCH(bool, written);
-        if (oldFile) {
-            QVERIFY(QDir().mkpath(FixedPaths::CfgDir()));
-            WriteAll(m_strFile, QByteArray("status file of an earlier run"));
-        }
+        QVERIFY(QDir().mkpath(FixedPaths::CfgDir()));
+        WriteAll(m_strFile, QByteArray("status file of an earlier run"));
         Evaluate(*m_worker, first);
         QCOMPARE(ReadAll(m_strFile), first);
-        const QByteArray tampered("tampered");
+        // Same size: only the comparison with the remembered reply can tell it apart.
+        const QByteArray tampered(first.size(), 't');
         WriteAll(m_strFile, tampered);
         Evaluate(*m_worker, second);
         QCOMPARE(ReadAll(m_strFile), written ? second : tampered);
     }
 
-    // A missing file is written without asking whether the reply changed, and the reply is
-    // not remembered then: the same reply once more still differs from the remembered one.
-    void missingFileIsWrittenWithoutRememberingReply()
+    // A reply written because the file was missing is remembered all the same.
+    void missingFileIsWrittenAndRemembered()
     {
         const QByteArray reply = ReadyReply();
         Evaluate(*m_worker, reply);
         QCOMPARE(ReadAll(m_strFile), reply);
-        WriteAll(m_strFile, "tampered");
+        WriteAll(m_strFile, QByteArray(reply.size(), 't'));
+        Evaluate(*m_worker, reply);
+        QCOMPARE(ReadAll(m_strFile), QByteArray(reply.size(), 't'));
+    }
+
+    // An empty reply (a USB time-out) after a worker's first reply empties the file: the
+    // first reply is what it is compared with, not an empty memory.
+    void emptyReplyAfterFirstReplyEmptiesFile()
+    {
+        Evaluate(*m_worker, ReadyReply());
+        QCOMPARE(Evaluate(*m_worker, QByteArray()), -1);
+        QCOMPARE(ReadAll(m_strFile), QByteArray());
+    }
+
+    // A file whose size does not fit the remembered reply does not hold it.
+    void fileOfOtherSizeIsRewritten_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("outside");
+        QTest::newRow("reply, file cut") << ReadyReply() << ReadyReply().left(10);
+        QTest::newRow("empty reply, file not empty") << QByteArray() << QByteArray("old");
+    }
+    void fileOfOtherSizeIsRewritten()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, outside);
+        Evaluate(*m_worker, reply);
+        WriteAll(m_strFile, outside);
         Evaluate(*m_worker, reply);
         QCOMPARE(ReadAll(m_strFile), reply);
-        WriteAll(m_strFile, "tampered");
-        Evaluate(*m_worker, reply);
-        QCOMPARE(ReadAll(m_strFile), QByteArray("tampered"));
     }
 
     void fileDeletedBetweenIdenticalRepliesIsWrittenAgain_data()
@@ -225,16 +244,16 @@ private slots:
         QVERIFY(QDir().mkpath(FixedPaths::CfgDir()));
         WriteAll(m_strFile, QByteArray("status file of an earlier run"));
         Evaluate(*m_worker, reply);
-        WriteAll(m_strFile, "tampered");
+        WriteAll(m_strFile, QByteArray(reply.size(), 't'));
         Evaluate(*m_worker, reply);
-        QCOMPARE(ReadAll(m_strFile), QByteArray("tampered")); // identical: not written
+        QCOMPARE(ReadAll(m_strFile), QByteArray(reply.size(), 't')); // identical: not written
         QVERIFY(QFile::remove(m_strFile));
         Evaluate(*m_worker, reply);
         QCOMPARE(ReadAll(m_strFile), reply);
         // The remembered reply was not disturbed: the same reply again is not written.
-        WriteAll(m_strFile, "tampered");
+        WriteAll(m_strFile, QByteArray(reply.size(), 't'));
         Evaluate(*m_worker, reply);
-        QCOMPARE(ReadAll(m_strFile), QByteArray("tampered"));
+        QCOMPARE(ReadAll(m_strFile), QByteArray(reply.size(), 't'));
     }
 
     void undecodableReplyKeepsState_data()
