@@ -16,6 +16,8 @@ function(orvo_add_qtest name)
         ORVO_BINARY_DIR="${PROJECT_BINARY_DIR}"
         ORVO_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
     if(T_IN_TESTENV)
+        # End-to-end tests start the real service binary.
+        add_dependencies(${name} orvo-statusd)
         add_test(NAME ${name}
                  COMMAND ${PROJECT_SOURCE_DIR}/scripts/testenv/orvo-testenv -- $<TARGET_FILE:${name}>)
     else()
