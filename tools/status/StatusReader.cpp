@@ -30,7 +30,7 @@ enum class ReadResult
     Failed,
 };
 
-ReadResult ReadWholeFile(const QString& path, QByteArray* data, QString* error)
+ReadResult ReadWholeFile(const QString& path, QByteArray* data, qint64* size, QString* error)
 {
     QFile file(path);
     if (!file.exists()) {
@@ -42,6 +42,7 @@ ReadResult ReadWholeFile(const QString& path, QByteArray* data, QString* error)
     }
     // Read a bit more than any reply holds: enough to tell a foreign file by its size without
     // pulling a large one into memory.
+    *size = file.size();
     *data = file.read(StatusReader::MAX_REPLY_SIZE + 1);
     return ReadResult::Ok;
 }
@@ -230,8 +231,9 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
             QThread::msleep(REREAD_PAUSE_MS);
         }
         QByteArray data;
+        qint64 size = 0;
         QString error;
-        switch (ReadWholeFile(path, &data, &error)) {
+        switch (ReadWholeFile(path, &data, &size, &error)) {
         case ReadResult::Missing:
             report->enFileState = StatusFileState::Missing;
             report->iFileSize = -1;
@@ -247,7 +249,7 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
             report->strStatusLabel = QStringLiteral("unknown");
             break;
         case ReadResult::Ok:
-            DecodeStatusFile(data, report);
+            DecodeStatusFile(data, qMax(size, qint64(data.size())), report);
             break;
         }
         if (report->enFileState == StatusFileState::Decoded) {
@@ -256,11 +258,12 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
     }
 }
 
-void StatusReader::DecodeStatusFile(const QByteArray& data, stPrinterReport* report)
+void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
+                                    stPrinterReport* report)
 {
     const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
     const qint64 size = data.size();
-    report->iFileSize = size;
+    report->iFileSize = fileSize;
     report->bHasStatus = false;
     report->bHasStatusCode = false;
     report->strFileProblem.clear();
@@ -271,10 +274,10 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, stPrinterReport* rep
         report->strFileProblem = QStringLiteral("status file is empty (no reply: USB time-out)");
         return;
     }
-    if (size > MAX_REPLY_SIZE) {
+    if (fileSize > MAX_REPLY_SIZE) {
         report->enFileState = StatusFileState::Foreign;
-        report->strFileProblem =
-            QStringLiteral("not a status reply: more than %1 bytes").arg(MAX_REPLY_SIZE);
+        report->strFileProblem = QStringLiteral("not a status reply: %1, more than any reply holds")
+                                     .arg(SizeText(fileSize));
         return;
     }
 
@@ -356,8 +359,9 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
             // The service truncates the file before it writes the new stamp.
             QThread::msleep(REREAD_PAUSE_MS);
         }
+        qint64 size = 0;
         QString error;
-        switch (ReadWholeFile(path, &content, &error)) {
+        switch (ReadWholeFile(path, &content, &size, &error)) {
         case ReadResult::Missing: {
             stHeartbeatReport report;
             report.enState = ServiceState::NotRunning;

@@ -22,8 +22,9 @@ public:
 
     StatusSnapshot Read() const;
 
-    // Decodes the bytes of one status file into report (file state, status and fields).
-    static void DecodeStatusFile(const QByteArray& data, stPrinterReport* report);
+    // Decodes the bytes of one status file into report (file state, status and fields). data may
+    // hold only the start of a file of fileSize bytes that is too large to be a reply.
+    static void DecodeStatusFile(const QByteArray& data, qint64 fileSize, stPrinterReport* report);
 
     // Label of a printer status value, given the status code it came from.
     static QString StatusLabel(int status, quint64 code);
