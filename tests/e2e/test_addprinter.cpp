@@ -1,0 +1,276 @@
+// orvo-add-printer run as a program inside orvo-testenv, the way the udev-triggered unit or an
+// administrator runs it: exit status and messages.
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+namespace {
+const QString TOOL = QStringLiteral(ORVO_BINARY_DIR "/tools/addprinter/orvo-add-printer");
+
+QString UriOf(TestEnv& env, const QString& name)
+{
+    const ToolResult listed = env.runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+    const QString lead = QStringLiteral("device for ") + name + QStringLiteral(": ");
+    for (const QString& line : listed.out().split(QLatin1Char('\n'))) {
+        if (line.startsWith(lead))
+            return line.mid(lead.size());
+    }
+    return QString();
+}
+
+int QueueCount(TestEnv& env)
+{
+    const ToolResult listed = env.runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+    return listed.out().count(QStringLiteral("device for "));
+}
+} // namespace
+
+class TestAddPrinter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void arguments_data();
+    void arguments();
+    void createsQueuesForNewDevices_data();
+    void createsQueuesForNewDevices();
+    void unknownModelFails();
+    void setUri();
+    void setUriOfMissingQueueFails();
+    void setUriRefusedByCups();
+    void cupsNotRunning_data();
+    void cupsNotRunning();
+    void notRoot_data();
+    void notRoot();
+    void deviceListForbidden();
+
+private:
+    ToolResult Run(const QStringList& args) { return m_env.runTool(TOOL, args); }
+
+    TestEnv m_env;
+};
+
+void TestAddPrinter::init()
+{
+    const ToolResult listed = m_env.runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+    for (const QString& line : listed.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList pieces = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (pieces.size() >= 3)
+            TESTENV_VERIFY(m_env, m_env.removeQueue(pieces.at(2).chopped(1)));
+    }
+    TESTENV_VERIFY(m_env, m_env.setUsbDevices({}));
+}
+
+void TestAddPrinter::cleanup()
+{
+    if (!m_env.cupsdRunning())
+        TESTENV_VERIFY(m_env, m_env.startCupsd());
+    const QStringList left = QDir(TestEnv::cfgDir()).entryList(QDir::Files);
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+}
+
+void TestAddPrinter::arguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdOut");
+    QTest::addColumn<QString>("stdErr");
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "usage: orvo-add-printer"
+                            << "";
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << "usage: orvo-add-printer"
+                        << "";
+    QTest::newRow("unknown option")
+        << QStringList{"--frobnicate"} << 2 << ""
+        << "orvo-add-printer: wrong arguments: --frobnicate\nusage: orvo-add-printer";
+    QTest::newRow("--set-uri without URI") << QStringList{"--set-uri", "Net"} << 2 << ""
+                                           << "orvo-add-printer: wrong arguments";
+    QTest::newRow("--set-uri with too much")
+        << QStringList{"--set-uri", "Net", "socket://127.0.0.1", "x"} << 2 << ""
+        << "orvo-add-printer: wrong arguments";
+}
+
+void TestAddPrinter::arguments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdOut);
+    QFETCH(QString, stdErr);
+    const ToolResult result = Run(args);
+    QCOMPARE(result.exitCode, exitCode);
+    if (stdOut.isEmpty())
+        QCOMPARE(result.out(), QString());
+    else
+        QVERIFY2(result.out().startsWith(stdOut), qPrintable(result.describe()));
+    if (stdErr.isEmpty())
+        QCOMPARE(result.err(), QString());
+    else
+        QVERIFY2(result.err().startsWith(stdErr), qPrintable(result.describe()));
+    QCOMPARE(QueueCount(m_env), 0);
+}
+
+void TestAddPrinter::createsQueuesForNewDevices_data()
+{
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("created"); // "queue for URI" as the tool says it
+
+    QTest::newRow("no device") << QStringList() << QStringList();
+    QTest::newRow("other maker only") << QStringList{"usb://Other/X1?serial=1"} << QStringList();
+    QTest::newRow("one printer") << QStringList{"usb://Orvo/Q7020?serial=123"}
+                                 << QStringList{"Orvo-Q7020 for usb://Orvo/Q7020?serial=123"};
+    QTest::newRow("two of a model and another")
+        << QStringList{"usb://Orvo/Q7035DW?serial=1", "usb://Other/X1?serial=1",
+                       "usb://Orvo/Q7035DW?serial=2", "usb://Orvo/QM7060DN"}
+        << QStringList{"Orvo-Q7035DW for usb://Orvo/Q7035DW?serial=1",
+                       "Orvo-Q7035DW-2 for usb://Orvo/Q7035DW?serial=2",
+                       "Orvo-QM7060DN for usb://Orvo/QM7060DN"};
+}
+
+void TestAddPrinter::createsQueuesForNewDevices()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, created);
+    TESTENV_VERIFY(m_env, m_env.setUsbDevices(devices));
+
+    const ToolResult first = Run({});
+    QVERIFY2(first.exitCode == 0, qPrintable(first.describe()));
+    if (created.isEmpty()) {
+        QCOMPARE(first.out(), QStringLiteral("orvo-add-printer: no new Orvo USB printer found\n"));
+    } else {
+        QStringList said;
+        for (const QString& line : first.out().split('\n', Qt::SkipEmptyParts)) {
+            QVERIFY2(line.startsWith("orvo-add-printer: created queue "), qPrintable(line));
+            said.append(line.mid(int(strlen("orvo-add-printer: created queue "))));
+        }
+        QCOMPARE(said, created);
+    }
+    for (const QString& queue : created) {
+        const QStringList words = queue.split(' ');
+        QCOMPARE(UriOf(m_env, words.first()), words.last());
+    }
+    QCOMPARE(QueueCount(m_env), created.size());
+
+    // The next run finds every printer known.
+    const ToolResult second = Run({});
+    QVERIFY2(second.exitCode == 0, qPrintable(second.describe()));
+    QCOMPARE(second.out(), QStringLiteral("orvo-add-printer: no new Orvo USB printer found\n"));
+    QCOMPARE(QueueCount(m_env), created.size());
+}
+
+void TestAddPrinter::unknownModelFails()
+{
+    TESTENV_VERIFY(
+        m_env, m_env.setUsbDevices({"usb://Orvo/Q9999?serial=1", "usb://Orvo/Q7020DW?serial=2"}));
+    const ToolResult result = Run({});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out(), QStringLiteral("orvo-add-printer: created queue Orvo-Q7020DW for "
+                                          "usb://Orvo/Q7020DW?serial=2\n"));
+    QVERIFY2(result.err().contains("orvo-add-printer: unknown model \"Q9999\" of device "
+                                   "usb://Orvo/Q9999?serial=1\n"),
+             qPrintable(result.describe()));
+    QCOMPARE(QueueCount(m_env), 1);
+}
+
+void TestAddPrinter::setUri()
+{
+    TESTENV_VERIFY(m_env, m_env.addRawQueue("Net", "socket://127.0.0.1:9100"));
+    TESTENV_VERIFY(m_env, m_env.runTool("cupsdisable", {"Net"}).ok());
+    const QString uri = QStringLiteral("socket://127.0.0.1:9101/?a=$(true)`b`");
+    const ToolResult result = Run({"--set-uri", "Net", uri});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
+    QCOMPARE(result.out(), "orvo-add-printer: queue Net now uses " + uri + "\n");
+    QCOMPARE(UriOf(m_env, "Net"), uri);
+    QVERIFY2(m_env.printerLine("Net").contains("enabled"), qPrintable(m_env.printerLine("Net")));
+}
+
+void TestAddPrinter::setUriOfMissingQueueFails()
+{
+    const ToolResult result = Run({"--set-uri", "Nowhere", "socket://127.0.0.1:9100"});
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.out(), QString());
+    // lpstat says "No destinations added." on its way: there is no queue at all.
+    QVERIFY2(result.err().endsWith("\norvo-add-printer: no CUPS queue named Nowhere\n"),
+             qPrintable(result.describe()));
+    QCOMPARE(QueueCount(m_env), 0);
+}
+
+void TestAddPrinter::setUriRefusedByCups()
+{
+    TESTENV_VERIFY(m_env, m_env.addRawQueue("Net", "socket://127.0.0.1:9100"));
+    const ToolResult result = Run({"--set-uri", "Net", "nosuchscheme://x"});
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err().contains("lpadmin: Bad device-uri scheme \"nosuchscheme\".\n"),
+             qPrintable(result.describe()));
+    QVERIFY2(result.err().contains(
+                 "orvo-add-printer: changing the URI of queue Net failed (lpadmin exit status 1)"),
+             qPrintable(result.describe()));
+    QCOMPARE(UriOf(m_env, "Net"), QStringLiteral("socket://127.0.0.1:9100"));
+}
+
+void TestAddPrinter::cupsNotRunning_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("add") << QStringList();
+    QTest::newRow("--set-uri") << QStringList{"--set-uri", "Net", "socket://127.0.0.1:9101"};
+}
+
+void TestAddPrinter::cupsNotRunning()
+{
+    QFETCH(QStringList, args);
+    TESTENV_VERIFY(m_env, m_env.setUsbDevices({"usb://Orvo/Q7020?serial=1"}));
+    TESTENV_VERIFY(m_env, m_env.stopCupsd());
+    const ToolResult result = Run(args);
+    QCOMPARE(result.exitCode, 3);
+    QCOMPARE(result.out(), QString());
+    QCOMPARE(result.err(), QStringLiteral("orvo-add-printer: CUPS is not running (lpstat -r: "
+                                          "scheduler is not running)\n"));
+}
+
+void TestAddPrinter::notRoot_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("add") << QStringList();
+    QTest::newRow("--set-uri") << QStringList{"--set-uri", "Net", "socket://127.0.0.1:9101"};
+}
+
+void TestAddPrinter::notRoot()
+{
+    QFETCH(QStringList, args);
+    TESTENV_VERIFY(m_env, m_env.addRawQueue("Net", "socket://127.0.0.1:9100"));
+    TESTENV_VERIFY(m_env, m_env.setUsbDevices({"usb://Orvo/Q7020?serial=1"}));
+    const ToolResult result = m_env.runTool(
+        "setpriv",
+        QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "--", TOOL} + args);
+    QCOMPARE(result.exitCode, 4);
+    QCOMPARE(result.out(), QString());
+    QCOMPARE(result.err(), "orvo-add-printer: not allowed: cannot write in " + TestEnv::cfgDir() +
+                               " (run it as root)\n");
+    QCOMPARE(QueueCount(m_env), 1);
+    QCOMPARE(UriOf(m_env, "Net"), QStringLiteral("socket://127.0.0.1:9100"));
+}
+
+void TestAddPrinter::deviceListForbidden()
+{
+    // A user who may write the cfg directory but is not allowed to administer CUPS.
+    QVERIFY(QDir().mkpath(TestEnv::cfgDir()));
+    QFile cfg(TestEnv::cfgDir());
+    const QFile::Permissions before = cfg.permissions();
+    QVERIFY(cfg.setPermissions(before | QFile::WriteOther | QFile::ExeOther | QFile::ReadOther));
+    TESTENV_VERIFY(m_env, m_env.setUsbDevices({"usb://Orvo/Q7020?serial=1"}));
+    const ToolResult result =
+        m_env.runTool("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "--", TOOL});
+    QVERIFY(cfg.setPermissions(before));
+    QCOMPARE(result.exitCode, 4);
+    QCOMPARE(result.out(), QString());
+    QVERIFY2(result.err().endsWith("orvo-add-printer: not allowed to list the USB printers "
+                                   "(lpinfo: Forbidden): run it as root\n"),
+             qPrintable(result.describe()));
+    QCOMPARE(QueueCount(m_env), 0);
+}
+
+QTEST_GUILESS_MAIN(TestAddPrinter)
+#include "test_addprinter.moc"
