@@ -1,18 +1,60 @@
 #include "TrdGetPrinterStatus.h"
 
+#include "CupsTool.h"
 #include "FixedPaths.h"
+#include "JobListParser.h"
 #include "ModelTable.h"
+#include "OfflineCancelRule.h"
+#include "PrinterListLock.h"
+#include "QueuePrintingCheck.h"
 #include "StatusEvaluator.h"
 #include "UdpStatusChannel.h"
 #include "UsbStatusChannel.h"
 #include "UtilLog.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
 
 #include <cstring>
 
-// Placeholder while the status worker is being written: constructs, takes its position and
-// stops on request. Replaced by the worker's cycle.
+namespace {
+// Pace of the cycle (ms): the poll interval of each kind of printer; the job watch runs ten
+// passes a tenth of it apart.
+constexpr int INTERVAL_NO_ENTRY = 1000;
+constexpr int INTERVAL_USB = 1500;
+constexpr int INTERVAL_NET_UNREACHABLE = 10000;
+constexpr int INTERVAL_NET = 1000;
+constexpr int INTERVAL_NET_IDLE_CHECK = 100;
+constexpr int JOB_WATCH_PASSES = 10;
+// A network printer is given up on the failed poll after this many in a row.
+constexpr int MAX_NET_FAILURES = 5;
+// Status of a network printer that is polled only while its queue prints.
+constexpr int PRINTER_STATUS_IDLE = 3;
+
+// The job watch asks for the jobs of the user that runs the service: the last section of the
+// home directory ("/root" gives "root", "/" gives an empty name).
+QString CurrentUserName()
+{
+    return QDir::homePath().section(QLatin1Char('/'), -1);
+}
+
+// The printer is unreachable: its status file goes, so nobody shows a stale state, and the
+// error lists with it. Texts and supplies keep their last values.
+void MarkUnreachable(stPrinterManager& printer)
+{
+    QFile::remove(StatusEvaluator::StatusFilePath(printer.stInfo.strName));
+    stPrinterState& state = printer.stState;
+    state.iStatus = PRINTER_STATUS_UNKNOWN;
+    state.iErrorCount1 = 0;
+    state.iErrorCount2 = 0;
+    state.listError1.clear();
+    state.listError2.clear();
+    state.iFailCount = 0;
+}
+} // namespace
+
 TrdGetPrinterStatus::TrdGetPrinterStatus(QObject* parent) : UtilThreadBase(parent) {}
 TrdGetPrinterStatus::~TrdGetPrinterStatus() = default;
 
@@ -26,13 +68,126 @@ void TrdGetPrinterStatus::SlotTaskStart()
 {
     if (!BeginTask())
         return;
-    while (!WaitForSleep(1000)) {
+
+    for (;;) {
+        int interval = INTERVAL_NO_ENTRY;
+        bool inList = false;
+        {
+            QMutexLocker lock(&PrinterListLock::Mutex());
+            inList = pPrinterList && iIndex >= 0 && iIndex < pPrinterList->size();
+        }
+        if (!inList) {
+            if (WaitForSleep(INTERVAL_NO_ENTRY))
+                return;
+            continue;
+        }
+        if (!CheckNeedStatus(interval)) {
+            if (WaitForSleep(interval))
+                return;
+            continue;
+        }
+
+        {
+            QMutexLocker lock(&PrinterListLock::Mutex());
+            // The list may have shrunk since the check: then the next round idles.
+            inList = iIndex < pPrinterList->size();
+            if (inList)
+                stPrinter = pPrinterList->at(iIndex);
+        }
+        if (!inList)
+            continue;
+
+        const stPrinterInfo& info = stPrinter.stInfo;
+        ORVO_LOG(QStringLiteral("try to connect ") + info.strName);
+        const bool usb = info.iConnectType == CONNECT_TYPE_USB;
+        const int ret = usb ? GetPrinterStatusUSB(info.strPort) : GetPrinterStatusUDP(info.strPort);
+        if (ret < 0) {
+            ORVO_LOG(QStringLiteral("connect %s fail, ret = %d"),
+                     info.strName.toLocal8Bit().constData(), ret);
+            bool unreachable = false;
+            if (usb)
+                unreachable = ret == UsbStatusChannel::RESULT_NO_DEVICE;
+            else
+                unreachable = ++stPrinter.stState.iFailCount > MAX_NET_FAILURES;
+            if (unreachable)
+                MarkUnreachable(stPrinter);
+        }
+
+        for (int pass = 0; pass < JOB_WATCH_PASSES; ++pass) {
+            CheckJobStatus();
+            // Quitting drops this iteration: the list keeps what the last one wrote.
+            if (WaitForSleep(interval / JOB_WATCH_PASSES))
+                return;
+        }
+
+        QMutexLocker lock(&PrinterListLock::Mutex());
+        // The device manager may have replaced the list meanwhile: an entry of another queue
+        // or URI at this position is not this printer's.
+        if (iIndex < pPrinterList->size()) {
+            stPrinterManager& entry = (*pPrinterList)[iIndex];
+            if (entry.stInfo.strName == stPrinter.stInfo.strName &&
+                entry.stInfo.strURI == stPrinter.stInfo.strURI)
+                entry = stPrinter;
+        }
     }
 }
 
 void TrdGetPrinterStatus::SlotThreadQuit()
 {
     RequestQuit();
+}
+
+bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
+{
+    int connectType = CONNECT_TYPE_UNKNOWN;
+    int status = PRINTER_STATUS_UNKNOWN;
+    QString name;
+    {
+        QMutexLocker lock(&PrinterListLock::Mutex());
+        if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size()) {
+            interval = INTERVAL_NO_ENTRY;
+            return false;
+        }
+        const stPrinterManager& entry = pPrinterList->at(iIndex);
+        connectType = entry.stInfo.iConnectType;
+        status = entry.stState.iStatus;
+        name = entry.stInfo.strName;
+    }
+
+    if (connectType == CONNECT_TYPE_USB) {
+        interval = INTERVAL_USB;
+        return true;
+    }
+    interval = INTERVAL_NET_IDLE_CHECK;
+    if (status == PRINTER_STATUS_UNKNOWN) {
+        interval = INTERVAL_NET_UNREACHABLE;
+        return true;
+    }
+    if (status != PRINTER_STATUS_IDLE) {
+        interval = INTERVAL_NET;
+        return true;
+    }
+
+    // An idle network printer is asked only while CUPS has a job printing on it.
+    MakePathExist(FixedPaths::CfgDir());
+    const QString path = FixedPaths::CfgDir() + QStringLiteral("printer_%1.tmp").arg(iIndex);
+    if (!CupsTool::Run("lpstat -p \"%s\"> %s", {name, path}, "CheckNeedStatus")) {
+        // Nothing ran: whatever lies there is not this queue's answer.
+        QFile::remove(path);
+        return false;
+    }
+    bool opened = false;
+    const QStringList lines = CupsTool::ReadAndRemove(path, &opened);
+    if (!opened || lines.isEmpty() || !QueuePrintingCheck::ShowsPrinting(lines.first(), name))
+        return false;
+    interval = INTERVAL_NET;
+    return true;
+}
+
+bool TrdGetPrinterStatus::CheckStatusChange(stPrinterState oldState, stPrinterState newState)
+{
+    return oldState.iStatus != newState.iStatus || oldState.ulSupply1000 != newState.ulSupply1000 ||
+           oldState.listError1 != newState.listError1 || oldState.listError2 != newState.listError2;
 }
 
 namespace {
@@ -157,4 +312,54 @@ bool TrdGetPrinterStatus::CheckRecvBufChange(unsigned char* buf, unsigned long l
     iLastRecvLen = static_cast<int>(len);
     std::memcpy(ucLastRecvBuf, buf, len);
     return true;
+}
+
+int TrdGetPrinterStatus::CheckJobStatus()
+{
+    const stPrinterInfo& info = stPrinter.stInfo;
+    MakePathExist(FixedPaths::CfgDir());
+    const QString path = FixedPaths::CfgDir() + QStringLiteral("printjob_%1.tmp").arg(iIndex);
+
+    QStringList lines;
+    if (CupsTool::Run("lpstat -u \"%s\" -W all -l -o \"%s\" > %s",
+                      {CurrentUserName(), info.strName, path}, "CheckJobStatus"))
+        lines = CupsTool::ReadAndRemove(path);
+    else
+        QFile::remove(path); // refused: a file lying there is not this pass's listing
+
+    // What the previous iteration wrote back. An entry of another queue (or none) at this
+    // position says nothing about this printer, so it counts as "no status known".
+    int sharedStatus = PRINTER_STATUS_UNKNOWN;
+    {
+        QMutexLocker lock(&PrinterListLock::Mutex());
+        if (pPrinterList && iIndex >= 0 && iIndex < pPrinterList->size()) {
+            const stPrinterManager& entry = pPrinterList->at(iIndex);
+            if (entry.stInfo.strName == info.strName && entry.stInfo.strURI == info.strURI)
+                sharedStatus = entry.stState.iStatus;
+        }
+    }
+    const bool offline =
+        OfflineCancelRule::Fires(info.iConnectType, stPrinter.stState.iStatus, sharedStatus);
+
+    const JobListParser::stPass pass = JobListParser::Parse(lines, stPrinter.listJobState, offline);
+    const QByteArray name = info.strName.toLocal8Bit();
+    for (const JobListParser::stAction& action : pass.listActions) {
+        if (action.eAction == JobListParser::ACTION_OFFLINE_CANCEL) {
+            ORVO_LOG(QStringLiteral("offline cancel cups job:%s"), name.constData());
+            CancelCUPSJob(info.strName);
+        } else {
+            ORVO_LOG(QStringLiteral("Cancel printer job:%s"), name.constData());
+            CancelPrinterJob(info.strPort);
+        }
+    }
+    for (int i = 0; i < pass.listJobs.size(); ++i)
+        ORVO_LOG(QStringLiteral("job[%d] status: %d"), i, pass.listJobs.at(i).iStatus);
+
+    stPrinter.listJobState = pass.listJobs;
+    return 0;
+}
+
+void TrdGetPrinterStatus::CancelCUPSJob(QString queue)
+{
+    CupsTool::Run("cancel %s", {queue}, "CancelCUPSJob");
 }

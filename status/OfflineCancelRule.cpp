@@ -1,0 +1,23 @@
+#include "OfflineCancelRule.h"
+
+#include "PrinterRecords.h"
+
+bool OfflineCancelRule::Fires(int connectType, int workerStatus, int sharedStatus)
+{
+    if (workerStatus != PRINTER_STATUS_UNKNOWN)
+        return false;
+    if (connectType == CONNECT_TYPE_USB)
+        return sharedStatus != PRINTER_STATUS_UNKNOWN;
+    // A network printer may drop off the network for a while; after these earlier states its
+    // jobs are left to CUPS.
+    switch (sharedStatus) {
+    case 0:
+    case 1:
+    case PRINTER_STATUS_UNKNOWN:
+    case 3:
+    case 12:
+        return false;
+    default:
+        return true;
+    }
+}
