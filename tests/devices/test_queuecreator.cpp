@@ -109,6 +109,17 @@ private:
         return [this](bool driverCheck) { return m_manager.GetPrinterInfo(driverCheck); };
     }
 
+    // cups-deviced sometimes drops the lines a backend printed just before it exited (about one
+    // listing in fifteen when the test backend reports several devices); the device missed
+    // by one run is found by the next, as it would be in the field. So where several devices
+    // must be seen, CheckNewPNP runs until `queues` queues exist, at most a few times; with
+    // no queue expected it runs just as often and must create none.
+    void CheckUntil(QueueCreator& creator, int queues)
+    {
+        for (int run = 0; run < 5 && (queues == 0 || QueueNames().size() < queues); ++run)
+            creator.CheckNewPNP(m_manager.GetPrinterInfo(true));
+    }
+
     TestEnv m_env;
     TrdDeviceManage m_manager;
 };
@@ -239,7 +250,7 @@ void TestQueueCreator::secondDeviceOfSameModel()
         QCOMPARE(QueueNames(), QStringList{"Orvo-QM7065FDW"});
     }
     TESTENV_VERIFY(m_env, m_env.setUsbDevices({first, second}));
-    creator.CheckNewPNP(m_manager.GetPrinterInfo(true));
+    CheckUntil(creator, 2);
     QCOMPARE(creator.TakeProblems().size(), 0);
     QCOMPARE(QueueNames(), (QStringList{"Orvo-QM7065FDW", "Orvo-QM7065FDW-2"}));
     QCOMPARE(UriOf("Orvo-QM7065FDW"), first);
@@ -307,7 +318,7 @@ void TestQueueCreator::uriForms()
     QFETCH(QString, model);
     TESTENV_VERIFY(m_env, m_env.setUsbDevices(devices));
     QueueCreator creator(Discover());
-    creator.CheckNewPNP(m_manager.GetPrinterInfo(true));
+    CheckUntil(creator, queue.isEmpty() ? 0 : 1);
     QCOMPARE(creator.TakeProblems().size(), 0);
     if (queue.isEmpty()) {
         QCOMPARE(QueueNames(), QStringList());
