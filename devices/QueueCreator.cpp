@@ -20,7 +20,8 @@ namespace {
 const char* const LPINFO_FORMAT = "lpinfo --include-schemes \"usb\" -v > %s";
 const char* const LPADMIN_CREATE_FORMAT = "lpadmin -p \"%s\" -E -v \"%s\" -m \"%s/%s\"";
 const char* const LPADMIN_URI_FORMAT = "lpadmin -p \"%s\" -E -v \"%s\"";
-const char* const LPSTAT_FORMAT = "lpstat -v > %s";
+// Without any queue lpstat says "No destinations added." on stderr, which is no news here.
+const char* const LPSTAT_FORMAT = "lpstat -v > %s 2>/dev/null";
 
 // Directory of the maker's PPDs below the CUPS model directory.
 const QString PPD_DIRECTORY = QStringLiteral("Orvo");

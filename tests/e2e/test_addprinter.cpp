@@ -20,6 +20,19 @@ QString UriOf(TestEnv& env, const QString& name)
     return QString();
 }
 
+// Standard error without the notes of the CUPS tools that the tool lets through: lpstat's
+// "No destinations added." while there is no queue, lpadmin's deprecation notice.
+QString OwnMessages(const ToolResult& result)
+{
+    QString own;
+    for (const QString& line : result.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line != QLatin1String("lpstat: No destinations added.") &&
+            !line.startsWith(QLatin1String("lpadmin: Printer drivers are deprecated")))
+            own += line + QLatin1Char('\n');
+    }
+    return own;
+}
+
 int QueueCount(TestEnv& env)
 {
     const ToolResult listed = env.runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
@@ -40,6 +53,7 @@ private slots:
     void createsQueuesForNewDevices_data();
     void createsQueuesForNewDevices();
     void unknownModelFails();
+    void concurrentRunsCreateEachQueueOnce();
     void setUri();
     void setUriOfMissingQueueFails();
     void setUriRefusedByCups();
@@ -136,18 +150,27 @@ void TestAddPrinter::createsQueuesForNewDevices()
     QFETCH(QStringList, created);
     TESTENV_VERIFY(m_env, m_env.setUsbDevices(devices));
 
-    const ToolResult first = Run({});
-    QVERIFY2(first.exitCode == 0, qPrintable(first.describe()));
-    if (created.isEmpty()) {
-        QCOMPARE(first.out(), QStringLiteral("orvo-add-printer: no new Orvo USB printer found\n"));
-    } else {
-        QStringList said;
-        for (const QString& line : first.out().split('\n', Qt::SkipEmptyParts)) {
+    // cups-deviced sometimes drops the lines a backend printed just before it exited (about one
+    // listing in fifteen when the test backend reports several devices); a printer missed by one
+    // run is found by the next, as it would be in the field. So the tool runs until every
+    // queue exists, at most a few times, and what all runs said is compared.
+    QStringList said;
+    for (int run = 0; run < 5 && (run == 0 || QueueCount(m_env) < created.size()); ++run) {
+        const ToolResult result = Run({});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
+        if (created.isEmpty()) {
+            QCOMPARE(result.out(),
+                     QStringLiteral("orvo-add-printer: no new Orvo USB printer found\n"));
+            continue;
+        }
+        for (const QString& line : result.out().split('\n', Qt::SkipEmptyParts)) {
+            if (line == QLatin1String("orvo-add-printer: no new Orvo USB printer found"))
+                continue;
             QVERIFY2(line.startsWith("orvo-add-printer: created queue "), qPrintable(line));
             said.append(line.mid(int(strlen("orvo-add-printer: created queue "))));
         }
-        QCOMPARE(said, created);
     }
+    QCOMPARE(said, created);
     for (const QString& queue : created) {
         const QStringList words = queue.split(' ');
         QCOMPARE(UriOf(m_env, words.first()), words.last());
@@ -155,24 +178,46 @@ void TestAddPrinter::createsQueuesForNewDevices()
     QCOMPARE(QueueCount(m_env), created.size());
 
     // The next run finds every printer known.
-    const ToolResult second = Run({});
-    QVERIFY2(second.exitCode == 0, qPrintable(second.describe()));
-    QCOMPARE(second.out(), QStringLiteral("orvo-add-printer: no new Orvo USB printer found\n"));
+    const ToolResult again = Run({});
+    QVERIFY2(again.exitCode == 0, qPrintable(again.describe()));
+    QCOMPARE(again.out(), QStringLiteral("orvo-add-printer: no new Orvo USB printer found\n"));
     QCOMPARE(QueueCount(m_env), created.size());
 }
 
 void TestAddPrinter::unknownModelFails()
 {
-    TESTENV_VERIFY(
-        m_env, m_env.setUsbDevices({"usb://Orvo/Q9999?serial=1", "usb://Orvo/Q7020DW?serial=2"}));
+    TESTENV_VERIFY(m_env, m_env.setUsbDevices({"usb://Orvo/Q9999?serial=1"}));
     const ToolResult result = Run({});
     QCOMPARE(result.exitCode, 1);
-    QCOMPARE(result.out(), QStringLiteral("orvo-add-printer: created queue Orvo-Q7020DW for "
-                                          "usb://Orvo/Q7020DW?serial=2\n"));
-    QVERIFY2(result.err().contains("orvo-add-printer: unknown model \"Q9999\" of device "
-                                   "usb://Orvo/Q9999?serial=1\n"),
-             qPrintable(result.describe()));
-    QCOMPARE(QueueCount(m_env), 1);
+    QCOMPARE(result.out(), QString());
+    QCOMPARE(OwnMessages(result),
+             QStringLiteral("orvo-add-printer: unknown model \"Q9999\" of device "
+                            "usb://Orvo/Q9999?serial=1\n"));
+    QCOMPARE(QueueCount(m_env), 0);
+}
+
+void TestAddPrinter::concurrentRunsCreateEachQueueOnce()
+{
+    // Two printers plugged in together start two runs at the same moment.
+    TESTENV_VERIFY(
+        m_env, m_env.setUsbDevices({"usb://Orvo/Q7025DW?serial=1", "usb://Orvo/Q7025DW?serial=2"}));
+    QList<QProcess*> runs;
+    for (int i = 0; i < 4; ++i)
+        runs.append(m_env.startProcess(TOOL, {}, {}, true));
+    for (QProcess* run : runs) {
+        QVERIFY(run);
+        QVERIFY(run->waitForFinished(60000));
+        QCOMPARE(run->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run->exitCode(), 0);
+    }
+    // Without the lock two runs would both create a queue for the same printer. A printer that
+    // all four listings missed (see createsQueuesForNewDevices) is found by a later run.
+    QVERIFY(QueueCount(m_env) <= 2);
+    for (int run = 0; run < 5 && QueueCount(m_env) < 2; ++run)
+        QCOMPARE(Run({}).exitCode, 0);
+    QCOMPARE(QueueCount(m_env), 2);
+    QCOMPARE(UriOf(m_env, "Orvo-Q7025DW"), QStringLiteral("usb://Orvo/Q7025DW?serial=1"));
+    QCOMPARE(UriOf(m_env, "Orvo-Q7025DW-2"), QStringLiteral("usb://Orvo/Q7025DW?serial=2"));
 }
 
 void TestAddPrinter::setUri()
@@ -192,9 +237,8 @@ void TestAddPrinter::setUriOfMissingQueueFails()
     const ToolResult result = Run({"--set-uri", "Nowhere", "socket://127.0.0.1:9100"});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.out(), QString());
-    // lpstat says "No destinations added." on its way: there is no queue at all.
-    QVERIFY2(result.err().endsWith("\norvo-add-printer: no CUPS queue named Nowhere\n"),
-             qPrintable(result.describe()));
+    QCOMPARE(OwnMessages(result),
+             QStringLiteral("orvo-add-printer: no CUPS queue named Nowhere\n"));
     QCOMPARE(QueueCount(m_env), 0);
 }
 
@@ -203,11 +247,10 @@ void TestAddPrinter::setUriRefusedByCups()
     TESTENV_VERIFY(m_env, m_env.addRawQueue("Net", "socket://127.0.0.1:9100"));
     const ToolResult result = Run({"--set-uri", "Net", "nosuchscheme://x"});
     QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err().contains("lpadmin: Bad device-uri scheme \"nosuchscheme\".\n"),
-             qPrintable(result.describe()));
-    QVERIFY2(result.err().contains(
-                 "orvo-add-printer: changing the URI of queue Net failed (lpadmin exit status 1)"),
-             qPrintable(result.describe()));
+    QCOMPARE(OwnMessages(result),
+             QStringLiteral("lpadmin: Bad device-uri scheme \"nosuchscheme\".\n"
+                            "orvo-add-printer: changing the URI of queue Net failed (lpadmin exit "
+                            "status 1)\n"));
     QCOMPARE(UriOf(m_env, "Net"), QStringLiteral("socket://127.0.0.1:9100"));
 }
 
@@ -266,9 +309,11 @@ void TestAddPrinter::deviceListForbidden()
     QVERIFY(cfg.setPermissions(before));
     QCOMPARE(result.exitCode, 4);
     QCOMPARE(result.out(), QString());
-    QVERIFY2(result.err().endsWith("orvo-add-printer: not allowed to list the USB printers "
-                                   "(lpinfo: Forbidden): run it as root\n"),
-             qPrintable(result.describe()));
+    // lpinfo's own complaint comes first: its standard error is the tool's.
+    QCOMPARE(OwnMessages(result),
+             QStringLiteral("lpinfo: Forbidden\n"
+                            "orvo-add-printer: not allowed to list the USB printers (lpinfo: "
+                            "Forbidden): run it as root\n"));
     QCOMPARE(QueueCount(m_env), 0);
 }
 
