@@ -5,8 +5,8 @@
 #include "LpstatDeviceParser.h"
 #include "PpdModelReader.h"
 #include "PrinterListFile.h"
-#include "PrinterListLock.h"
 #include "QueueCreator.h"
+#include "SharedListGuard.h"
 #include "TrdGetPrinterStatus.h"
 #include "UtilLog.h"
 
@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QMutexLocker>
 #include <QSet>
 #include <QTextCodec>
 #include <QThread>
@@ -197,7 +196,7 @@ void TrdDeviceManage::InitStPrinterState(stPrinterState& state)
 
 bool TrdDeviceManage::SharedListEquals(const QList<stPrinterInfo>& list) const
 {
-    QMutexLocker lock(&PrinterListLock::Mutex());
+    SharedListGuard lock;
     if (pPrinterList->size() != list.size())
         return false;
     for (int i = 0; i < list.size(); ++i) {
@@ -214,7 +213,7 @@ void TrdDeviceManage::ReplaceSharedList(const QList<stPrinterInfo>& list)
 {
     QList<stPrinterManager> fresh = GetInitPrinterList(list);
     {
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         pPrinterList->swap(fresh);
     }
     // `fresh` now holds the old entries; they are released here, outside the lock.

@@ -1,12 +1,11 @@
 #include "FixedPaths.h"
-#include "PrinterListLock.h"
+#include "SharedListGuard.h"
 #include "TestEnv.h"
 #include "TrdDeviceManage.h"
 #include "TrdGetPrinterStatus.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -77,7 +76,7 @@ void TestDeviceCycle::cleanupTestCase()
 
 QStringList TestDeviceCycle::SharedNames() const
 {
-    QMutexLocker lock(&PrinterListLock::Mutex());
+    SharedListGuard lock;
     QStringList names;
     for (const stPrinterManager& entry : m_list)
         names << entry.stInfo.strName;
@@ -204,7 +203,7 @@ void TestDeviceCycle::newUri()
     VerifyWorkers(3);
     QCOMPARE(m_spy->count(), 2);
     {
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         QCOMPARE(m_list.at(2).stInfo.strURI, QStringLiteral("socket://127.0.0.14:9100"));
         QCOMPARE(m_list.at(2).stInfo.strPort, QStringLiteral("127.0.0.14"));
     }
@@ -239,7 +238,7 @@ void TestDeviceCycle::modelChangeAlone()
     QCOMPARE(TestEnv::readFile(ListFile()), before);
     QCOMPARE(ListFileValue("printer_0/Model"), QStringLiteral("Orvo Q7020DN"));
     {
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         QCOMPARE(m_list.at(0).stInfo.strModel, QStringLiteral("Orvo Q7020DN"));
     }
 }

@@ -1,7 +1,6 @@
-#include "PrinterListLock.h"
+#include "SharedListGuard.h"
 #include "TrdDeviceManage.h"
 
-#include <QMutexLocker>
 #include <QTest>
 
 #include <atomic>
@@ -33,7 +32,8 @@ QList<stPrinterInfo> Variant(int v)
         info.strName = QStringLiteral("P%1_%2").arg(v % 3).arg(i);
         info.iConnectType = 2;
         info.strPort = QStringLiteral("127.0.%1.%2").arg(v % 3).arg(i + 1);
-        info.strURI = QStringLiteral("socket://") + info.strPort + QStringLiteral("/") + info.strName;
+        info.strURI =
+            QStringLiteral("socket://") + info.strPort + QStringLiteral("/") + info.strName;
         list.append(info);
     }
     return list;
@@ -41,8 +41,8 @@ QList<stPrinterInfo> Variant(int v)
 
 bool Consistent(const stPrinterInfo& info)
 {
-    return info.strURI == QStringLiteral("socket://") + info.strPort + QStringLiteral("/") +
-                              info.strName;
+    return info.strURI ==
+           QStringLiteral("socket://") + info.strPort + QStringLiteral("/") + info.strName;
 }
 } // namespace
 
@@ -63,7 +63,7 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
             while (!stop.load()) {
                 stPrinterManager copy;
                 {
-                    QMutexLocker lock(&PrinterListLock::Mutex());
+                    SharedListGuard lock;
                     if (k >= shared.size())
                         continue;
                     copy = shared.at(k);
@@ -75,7 +75,7 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
                 copy.stState.strStatusText = copy.stInfo.strName;
                 copy.stState.listError1.append(ERROR_STATUS_1);
                 copy.listJobState.append(stJobState{copy.stInfo.strName + "-1", 1, -1});
-                QMutexLocker lock(&PrinterListLock::Mutex());
+                SharedListGuard lock;
                 if (k < shared.size() && shared.at(k).stInfo.strName == copy.stInfo.strName &&
                     shared.at(k).stInfo.strURI == copy.stInfo.strURI) {
                     shared[k] = copy;
@@ -90,7 +90,7 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
         if (!manager.SharedListEquals(next))
             manager.ReplaceSharedList(next);
         // A state written back always belongs to the entry that carries it.
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         for (const stPrinterManager& entry : shared) {
             if (!entry.stState.strStatusText.isEmpty() &&
                 entry.stState.strStatusText != entry.stInfo.strName)
