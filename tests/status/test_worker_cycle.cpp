@@ -157,6 +157,10 @@ void TestWorkerCycle::initTestCase()
     FixedPaths::SetRootForTesting(m_root.path());
     QVERIFY(QDir().mkpath(FixedPaths::CfgDir()));
     UtilLog::SetLogEnable(true);
+    // Queues for the names the entries carry, so the job watch's lpstat finds them.
+    for (const char* name : {"Lonely", "Alpha", "Beta", "Gamma", "Delta", "Stay", "Quitter"})
+        TESTENV_VERIFY(m_env, m_env.addRawQueue(name, QStringLiteral("usb://Orvo/Q7020DN?serial=") +
+                                                          QLatin1String(name)));
 }
 
 void TestWorkerCycle::cleanup()
