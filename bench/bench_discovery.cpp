@@ -1,0 +1,96 @@
+// Cost of one device-manager cycle for the service itself, without the lpstat run it waits for.
+// Runs inside scripts/testenv/orvo-testenv against queues that already exist; see
+// bench/run-discovery-bench.sh, which creates them and calls this program:
+//   bench_discovery [REPETITIONS]
+// For each repetition it runs the steps of an unchanged cycle (heartbeat, "lpstat -v", parse,
+// one PPD read per queue, comparison with the shared list, unforced printer list write) and
+// reports medians: wall time of the tool run, the service's own wall time (the rest), and the
+// service's own CPU time (this process only; the shell and lpstat are child processes).
+#include "TrdDeviceManage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+namespace {
+double CpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double NowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+double Percentile90(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[(v.size() * 9) / 10];
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int repetitions = argc > 1 ? std::max(1, atoi(argv[1])) : 50;
+
+    QList<stPrinterManager> shared;
+    TrdDeviceManage manager;
+    manager.Init(&shared);
+    // Steady state: the shared list already equals what discovery finds, so no worker starts.
+    const QList<stPrinterInfo> first = manager.GetPrinterInfo(true);
+    manager.ReplaceSharedList(first);
+    manager.SavePrinterInfo(first, true);
+
+    std::vector<double> toolWall, ownWall, ownCpu, toolCpu;
+    int found = 0;
+    for (int i = 0; i < repetitions; ++i) {
+        const double cpu0 = CpuMs();
+        const double t0 = NowMs();
+        manager.WriteHeartbeat();
+        const double t1 = NowMs();
+        const double cpuTool0 = CpuMs();
+        const QStringList lines = manager.RunLpstat();
+        const double cpuTool1 = CpuMs();
+        const double t2 = NowMs();
+        const QList<stPrinterInfo> list = manager.ParseDeviceLines(lines, true);
+        const bool same = manager.SharedListEquals(list);
+        manager.SavePrinterInfo(list, false);
+        const double t3 = NowMs();
+        const double cpu1 = CpuMs();
+        if (!same) {
+            std::fprintf(stderr, "bench_discovery: the queues changed during the run\n");
+            return 1;
+        }
+        found = list.size();
+        toolWall.push_back(t2 - t1);
+        ownWall.push_back((t1 - t0) + (t3 - t2));
+        ownCpu.push_back(cpu1 - cpu0);
+        toolCpu.push_back(cpuTool1 - cpuTool0);
+    }
+    std::printf("queues listed: %d, repetitions: %d\n", found, repetitions);
+    std::printf("lpstat run (wall)      median %7.2f ms  p90 %7.2f ms\n", Median(toolWall),
+                Percentile90(toolWall));
+    std::printf("service own wall time  median %7.3f ms  p90 %7.3f ms\n", Median(ownWall),
+                Percentile90(ownWall));
+    std::printf("service own CPU time   median %7.3f ms  p90 %7.3f ms\n", Median(ownCpu),
+                Percentile90(ownCpu));
+    std::printf("  of which spawning lpstat and reading its report: median %7.3f ms\n",
+                Median(toolCpu));
+    return 0;
+}
