@@ -1,6 +1,6 @@
 #!/bin/sh
 # Rebuilds the fuzz seed corpus from the reply descriptions: every *.txt here and in seeds/ becomes
-# corpus/<name>.bin.  Crash reproducers (corpus/crash-*) are kept as they are.
+# corpus/<name>.bin.  Inputs found by fuzzing (corpus/fuzz-*, corpus/crash-*) are kept as they are.
 # Usage: make_corpus.sh PATH_TO_orvo_reply_tool
 set -eu
 tool=${1:?usage: make_corpus.sh PATH_TO_orvo_reply_tool}
