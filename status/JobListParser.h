@@ -12,7 +12,8 @@
 class JobListParser
 {
 public:
-    // State codes a pass gives a job while it reads the listing; only JOB_PRINTING is stored.
+    // State codes a pass gives a job while it reads the listing; JOB_PRINTING and JOB_STOPPING
+    // are stored.
     enum
     {
         JOB_NO_ALERT = 0,         // alerts "none"
@@ -20,6 +21,10 @@ public:
         JOB_OTHER = 2,            // other alerts, not processing
         JOB_CANCELED_BY_USER = 3, // alerts "job-canceled-by-user"
         JOB_LISTED = 4,           // job line read, no alerts line yet
+        // A printing job that CUPS is stopping: "processing-to-stop-point" while its status
+        // line still carries the printer's message. Stored, so that the "job-canceled-by-user"
+        // that follows still finds the job that was printing.
+        JOB_STOPPING = 5,
     };
 
     enum enAction

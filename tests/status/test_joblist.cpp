@@ -98,6 +98,20 @@ void TestJobList::capturedListing_data()
             << none << false << none << none;
         row("unknown queue", "unknown-queue") << none << true << none << none;
     }
+    // A user's cancel as the next pass may meet it: the cancelled job is stopping.
+    QTest::newRow("stopping after the user's cancel C")
+        << "stopping.C.txt" << QStringList{"Office-2:1"} << false << QStringList{"Office-2:5"}
+        << none;
+    QTest::newRow("stopping after the user's cancel zh_CN")
+        << "stopping.zh_CN.txt" << QStringList{"Office-3:1"} << false << QStringList{"Office-3:5"}
+        << none;
+    QTest::newRow("still stopping C") << "stopping.C.txt" << QStringList{"Office-2:5"} << false
+                                      << QStringList{"Office-2:5"} << none;
+    QTest::newRow("stopping, never seen printing C")
+        << "stopping.C.txt" << none << false << none << none;
+    QTest::newRow("cancel after stopping is forwarded C")
+        << "all-ended.C.txt" << QStringList{"Office-3:5"} << false << none
+        << QStringList{"printer:Office-3"};
 }
 
 void TestJobList::capturedListing()
@@ -188,6 +202,29 @@ void TestJobList::constructedListing_data()
     QTest::newRow("forward matches the identifier exactly")
         << QStringList{job1, "\tAlerts: job-canceled-by-user\n"} << QStringList{"q-1:1", "Q-10:1"}
         << false << none << none;
+    QTest::newRow("a printing job stopping is kept")
+        << QStringList{job1, "\tStatus: Sending data to printer.\n",
+                       "\tAlerts: processing-to-stop-point\n"}
+        << QStringList{"Q-1:1"} << false << QStringList{"Q-1:5"} << none;
+    QTest::newRow("zh_CN: a printing job stopping is kept")
+        << QStringList{job1, QString::fromUtf8("\t状态：Sending data to printer.\n"),
+                       QString::fromUtf8("\t警告：processing-to-stop-point\n")}
+        << QStringList{"Q-1:1"} << false << QStringList{"Q-1:5"} << none;
+    QTest::newRow("a stopped job without a message has ended")
+        << QStringList{job1, "\tStatus: \n", "\tAlerts: processing-to-stop-point\n"}
+        << QStringList{"Q-1:5"} << false << none << none;
+    QTest::newRow("zh_CN: a stopped job without a message has ended")
+        << QStringList{job1, QString::fromUtf8("\t状态：\n"),
+                       QString::fromUtf8("\t警告：processing-to-stop-point\n")}
+        << QStringList{"Q-1:1"} << false << none << none;
+    QTest::newRow("a stopping job never seen printing is not kept")
+        << QStringList{job1, "\tStatus: Sending data to printer.\n",
+                       "\tAlerts: processing-to-stop-point\n"}
+        << none << false << none << none;
+    QTest::newRow("the message belongs to its own job")
+        << QStringList{job2, "\tStatus: Sending data to printer.\n", "\tAlerts: none\n", job1,
+                       "\tAlerts: processing-to-stop-point\n"}
+        << QStringList{"Q-1:1"} << false << none << none;
     QTest::newRow("forward once per listed cancel")
         << QStringList{job1, "\tAlerts: job-canceled-by-user\n", job1,
                        "\tAlerts: job-canceled-by-user\n"}

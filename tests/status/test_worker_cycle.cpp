@@ -6,15 +6,14 @@
 #include "TestEnv.h"
 
 #include "FixedPaths.h"
-#include "PrinterListLock.h"
 #include "PrinterRecords.h"
+#include "SharedListGuard.h"
 #include "TrdGetPrinterStatus.h"
 #include "UtilLog.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutexLocker>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -72,17 +71,17 @@ private:
 
     stPrinterManager Shared(int index)
     {
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         return index < m_list.size() ? m_list.at(index) : stPrinterManager();
     }
     int SharedSize()
     {
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         return m_list.size();
     }
     void SetList(const QList<stPrinterManager>& list)
     {
-        QMutexLocker lock(&PrinterListLock::Mutex());
+        SharedListGuard lock;
         m_list = list;
     }
 
