@@ -15,7 +15,7 @@ constexpr char kGuardEnv[] = "ORVO_USBSIM_REEXECUTED";
 int findSanitizer(dl_phdr_info* info, size_t, void* out)
 {
     const char* name = info->dlpi_name;
-    if (name && (std::strstr(name, "/libasan.so") || std::strstr(name, "/libtsan.so"))) {
+    if (name && std::strstr(name, "/libasan.so")) {
         *static_cast<std::string*>(out) = name;
         return 1;
     }

@@ -15,12 +15,13 @@ public:
 
     static bool isActive();
 
-    // LD_PRELOAD for a process that should see the emulation: first (or, when empty, the
-    // sanitizer runtime this process runs with, or $ORVO_USBSIM_PRELOAD_FIRST), then the preload,
-    // then whatever LD_PRELOAD already held.
+    // LD_PRELOAD for a process that should see the emulation: first (or, when empty,
+    // $ORVO_USBSIM_PRELOAD_FIRST, or the ASan runtime this process runs with), then the preload,
+    // then whatever LD_PRELOAD already held.  ASan refuses to start unless its runtime comes
+    // first; TSan has no such rule and is not added, so unsanitized children stay unsanitized.
     static std::string preloadValue(const std::string& first = std::string());
 
-    // Path of the ASan/TSan runtime loaded into this process, or empty.
+    // Path of the ASan runtime loaded into this process, or empty.
     static std::string sanitizerRuntime();
 
     // Returns at once when the preload is active; otherwise re-executes /proc/self/exe with the

@@ -5,7 +5,6 @@
 #include "UsbPrinterEmulator.h"
 #include "UsbSimControl.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -41,24 +40,18 @@ const ModelRow kModels[] = {
     {"QM7068FDW", 0x0736},
 };
 
-int s_wakePipe[2] = {-1, -1};
 volatile sig_atomic_t s_child = 0;
 volatile sig_atomic_t s_stop = 0;
 
+// Runs only inside ppoll() on the main thread: the signals are blocked everywhere else.
 void onSignal(int sig)
 {
-    const int saved = errno;
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) {
         if (s_child > 0)
             kill(s_child, sig);
         else
             s_stop = 1;
     }
-    const char byte = 1;
-    if (write(s_wakePipe[1], &byte, 1) < 0) {
-        // The pipe is full: the loop is awake anyway.
-    }
-    errno = saved;
 }
 
 void usage(FILE* out)
@@ -250,6 +243,22 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    // Blocked before umockdev starts its threads, so they inherit the mask and every signal
+    // reaches the main thread inside ppoll(); no wake-up can slip in between checks.
+    sigset_t handled, waitMask;
+    sigemptyset(&handled);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+        sigaddset(&handled, sig);
+    sigprocmask(SIG_BLOCK, &handled, &waitMask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+        sigdelset(&waitMask, sig);
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+        sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
     // The testbed first: it sets UMOCKDEV_DIR and starts umockdev's worker thread.
     UsbPrinterEmulator emulator;
     for (const std::string& spec : devices) {
@@ -265,20 +274,6 @@ int main(int argc, char** argv)
         emulator.setStatusReply(index, replyBytes);
     }
     UsbSimControl control(emulator);
-
-    if (pipe2(s_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("orvo-usb-sim: pipe");
-        return 2;
-    }
-    struct sigaction sa
-    {
-    };
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
-        sigaction(sig, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 
     int listenFd = -1;
     if (!controlPath.empty()) {
@@ -311,23 +306,17 @@ int main(int argc, char** argv)
         for (std::string& s : envText)
             envp.push_back(&s[0]);
         envp.push_back(nullptr);
-        sigset_t all, old;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &old);
         const pid_t pid = fork();
         if (pid == 0) {
-            struct sigaction dfl
-            {
-            };
+            struct sigaction dfl = {};
             dfl.sa_handler = SIG_DFL;
             for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGPIPE})
                 sigaction(sig, &dfl, nullptr);
-            pthread_sigmask(SIG_SETMASK, &old, nullptr);
+            sigprocmask(SIG_UNBLOCK, &handled, nullptr);
             execvpe(argv[commandAt], argv + commandAt, envp.data());
             _exit(127);
         }
         s_child = pid;
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
         if (pid < 0) {
             std::perror("orvo-usb-sim: fork");
             return 2;
@@ -355,16 +344,11 @@ int main(int argc, char** argv)
         } else if (s_stop || hasCommand) {
             break;
         }
-        pollfd fds[2] = {{s_wakePipe[0], POLLIN, 0}, {listenFd, POLLIN, 0}};
-        const int n = poll(fds, listenFd >= 0 ? 2 : 1, -1);
+        pollfd fds[1] = {{listenFd, POLLIN, 0}};
+        const int n = ppoll(fds, listenFd >= 0 ? 1 : 0, nullptr, &waitMask);
         if (n < 0 && errno != EINTR)
             break;
-        if (fds[0].revents & POLLIN) {
-            char drain[64];
-            while (read(s_wakePipe[0], drain, sizeof drain) > 0) {
-            }
-        }
-        if (listenFd >= 0 && (fds[1].revents & POLLIN))
+        if (n > 0 && (fds[0].revents & POLLIN))
             serveClient(listenFd, control);
     }
     if (listenFd >= 0) {
