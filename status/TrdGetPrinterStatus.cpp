@@ -5,8 +5,8 @@
 #include "JobListParser.h"
 #include "ModelTable.h"
 #include "OfflineCancelRule.h"
-#include "PrinterListLock.h"
 #include "QueuePrintingCheck.h"
+#include "SharedListGuard.h"
 #include "StatusEvaluator.h"
 #include "UdpStatusChannel.h"
 #include "UsbStatusChannel.h"
@@ -15,13 +15,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 
 #include <cstring>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 namespace {
 // Pace of the cycle (ms): the poll interval of each kind of printer; the job watch runs ten
@@ -36,32 +31,6 @@ constexpr int JOB_WATCH_PASSES = 10;
 constexpr int MAX_NET_FAILURES = 5;
 // Status of a network printer that is polled only while its queue prints.
 constexpr int PRINTER_STATUS_IDLE = 3;
-
-// Holds the shared list's lock for its scope. QMutex lives in libQt5Core, which ThreadSanitizer
-// does not see into, so its builds are told of the acquire and release directly.
-class ListLock
-{
-public:
-    ListLock() : m_mutex(PrinterListLock::Mutex())
-    {
-        m_mutex.lock();
-#if defined(__SANITIZE_THREAD__)
-        __tsan_acquire(&m_mutex);
-#endif
-    }
-    ~ListLock()
-    {
-#if defined(__SANITIZE_THREAD__)
-        __tsan_release(&m_mutex);
-#endif
-        m_mutex.unlock();
-    }
-    ListLock(const ListLock&) = delete;
-    ListLock& operator=(const ListLock&) = delete;
-
-private:
-    QMutex& m_mutex;
-};
 
 // The job watch asks for the jobs of the user that runs the service: the last section of the
 // home directory ("/root" gives "root", "/" gives an empty name).
@@ -90,6 +59,10 @@ TrdGetPrinterStatus::~TrdGetPrinterStatus() = default;
 
 void TrdGetPrinterStatus::Init(int index, QList<stPrinterManager>* printerList)
 {
+    // Called from the device manager's thread after this worker's thread started; the cycle
+    // reads both first under the same lock, which orders them for the sanitizer as well as
+    // the queued start does for the program.
+    SharedListGuard lock;
     iIndex = index;
     pPrinterList = printerList;
 }
@@ -103,7 +76,7 @@ void TrdGetPrinterStatus::SlotTaskStart()
         int interval = INTERVAL_NO_ENTRY;
         bool inList = false;
         {
-            ListLock lock;
+            SharedListGuard lock;
             inList = pPrinterList && iIndex >= 0 && iIndex < pPrinterList->size();
         }
         if (!inList) {
@@ -118,7 +91,7 @@ void TrdGetPrinterStatus::SlotTaskStart()
         }
 
         {
-            ListLock lock;
+            SharedListGuard lock;
             // The list may have shrunk since the check: then the next round idles.
             inList = iIndex < pPrinterList->size();
             if (inList)
@@ -150,7 +123,7 @@ void TrdGetPrinterStatus::SlotTaskStart()
                 return;
         }
 
-        ListLock lock;
+        SharedListGuard lock;
         // The device manager may have replaced the list meanwhile: an entry of another queue
         // or URI at this position is not this printer's.
         if (iIndex < pPrinterList->size()) {
@@ -173,7 +146,7 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
     int status = PRINTER_STATUS_UNKNOWN;
     QString name;
     {
-        ListLock lock;
+        SharedListGuard lock;
         if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size()) {
             interval = INTERVAL_NO_ENTRY;
             return false;
@@ -361,7 +334,7 @@ int TrdGetPrinterStatus::CheckJobStatus()
     // position says nothing about this printer, so it counts as "no status known".
     int sharedStatus = PRINTER_STATUS_UNKNOWN;
     {
-        ListLock lock;
+        SharedListGuard lock;
         if (pPrinterList && iIndex >= 0 && iIndex < pPrinterList->size()) {
             const stPrinterManager& entry = pPrinterList->at(iIndex);
             if (entry.stInfo.strName == info.strName && entry.stInfo.strURI == info.strURI)

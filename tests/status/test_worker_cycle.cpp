@@ -57,6 +57,7 @@ private:
     QList<stPrinterManager> m_list;
     TrdGetPrinterStatus* m_worker = nullptr;
     QThread* m_thread = nullptr;
+    QList<QPair<TrdGetPrinterStatus*, QThread*>> m_listStopped;
 
     // Every line the log holds so far.
     QString Log() const
@@ -96,25 +97,18 @@ private:
             m_worker->Init(index, &m_list);
         QMetaObject::invokeMethod(m_worker, "SlotTaskStart", Qt::QueuedConnection);
     }
-    // Asks the cycle to quit and waits until its thread has nothing left to run. False when
-    // the cycle did not end within `ms`.
+    // Asks the cycle to quit and waits until its thread has ended. False when the cycle did
+    // not end within `ms`. Workers and threads are kept, as the device manager keeps them:
+    // Qt's joining of a thread is invisible to ThreadSanitizer, so a delete after it would be
+    // reported as racing with the worker's last steps.
     bool StopWorker(int ms = 3000)
     {
         if (!m_worker)
             return true;
         m_worker->RequestQuit();
-        QThread* thread = m_thread;
-        QMetaObject::invokeMethod(
-            m_worker, [thread] { thread->quit(); }, Qt::QueuedConnection);
+        m_thread->quit(); // ends the thread's event loop once the cycle has returned
         const bool ended = m_thread->wait(ms);
-        if (ended) {
-            delete m_worker;
-            delete m_thread;
-        } else {
-            // Still inside the cycle: leave it, the process ends soon.
-            m_thread->terminate();
-            m_thread->wait();
-        }
+        m_listStopped.append({m_worker, m_thread});
         m_worker = nullptr;
         m_thread = nullptr;
         return ended;
