@@ -57,7 +57,6 @@ private:
     QList<stPrinterManager> m_list;
     TrdGetPrinterStatus* m_worker = nullptr;
     QThread* m_thread = nullptr;
-    QList<QPair<TrdGetPrinterStatus*, QThread*>> m_listStopped;
 
     // Every line the log holds so far.
     QString Log() const
@@ -98,9 +97,9 @@ private:
         QMetaObject::invokeMethod(m_worker, "SlotTaskStart", Qt::QueuedConnection);
     }
     // Asks the cycle to quit and waits until its thread has ended. False when the cycle did
-    // not end within `ms`. Workers and threads are kept, as the device manager keeps them:
-    // Qt's joining of a thread is invisible to ThreadSanitizer, so a delete after it would be
-    // reported as racing with the worker's last steps.
+    // not end within `ms`. Workers and threads are kept for the whole run, as the device
+    // manager keeps them: Qt's ordering of a thread's end before a delete is invisible to
+    // ThreadSanitizer, which would report the delete as racing with the worker's last steps.
     bool StopWorker(int ms = 3000)
     {
         if (!m_worker)
@@ -108,10 +107,15 @@ private:
         m_worker->RequestQuit();
         m_thread->quit(); // ends the thread's event loop once the cycle has returned
         const bool ended = m_thread->wait(ms);
-        m_listStopped.append({m_worker, m_thread});
+        Kept() << m_worker << m_thread;
         m_worker = nullptr;
         m_thread = nullptr;
         return ended;
+    }
+    static QList<QObject*>& Kept()
+    {
+        static auto* s_listKept = new QList<QObject*>(); // reachable to the end: no leak
+        return *s_listKept;
     }
     // Absence has no moment to wait for: it is watched over a window instead, failing at the
     // first sight of what must not happen.
