@@ -360,14 +360,14 @@ class Service:
 def wait_until_steady(watch, net_counters, n_workers, idle, timeout=120):
     """The first iteration of a new worker runs at the pace of an unreachable printer (the shared
     entry says "no status" until the first write-back), so figures start after it: a network
-    printer has been polled twice more, an idle one has had its queue checked."""
+    printer has been polled once more, an idle one has had its queue checked."""
     if idle:
         wait_for(lambda: all(watch.snapshot().get(f"printer_{k}.tmp", 0) > 0
                              for k in range(n_workers)), timeout, "idle checks of every printer")
         return
     start = [c() for c in net_counters]
-    wait_for(lambda: all(c() >= s0 + 2 for c, s0 in zip(net_counters, start)), timeout,
-             "the second iteration of every network printer")
+    wait_for(lambda: all(c() >= s0 + 1 for c, s0 in zip(net_counters, start)), timeout,
+             "the second iteration (the first at the regular pace) of every network printer")
 
 
 def status_files_ready(names):
