@@ -17,12 +17,14 @@ bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* 
                                       unsigned long len)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Unbuffered, so a full disk shows in the write itself rather than in a close that
+    // cannot report it.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return false;
-    if (len > 0)
-        file.write(reinterpret_cast<const char*>(buf), static_cast<qint64>(len));
+    const qint64 written =
+        len > 0 ? file.write(reinterpret_cast<const char*>(buf), static_cast<qint64>(len)) : 0;
     file.close();
-    return true;
+    return written == static_cast<qint64>(len) && file.error() == QFileDevice::NoError;
 }
 
 namespace {

@@ -12,8 +12,8 @@ public:
     // The status file of a queue: the cfg directory, the queue name, ".dat".
     static QString StatusFilePath(const QString& queueName);
 
-    // Replaces the file with exactly the len bytes of buf. False when it cannot be opened; a
-    // short write is not detected.
+    // Replaces the file with exactly the len bytes of buf. False when it cannot be opened or
+    // not every byte reached it (a full disk).
     static bool WriteStatusFile(const QString& path, const unsigned char* buf, unsigned long len);
 
     // Decodes a reply into a complete new state. False when the reply does not decode; `state`

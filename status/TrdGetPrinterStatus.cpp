@@ -293,8 +293,13 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
     // rewritten even when the reply matches the memory.
     const bool changed = CheckRecvBufChange(buf, len);
     const QFileInfo file(path);
-    if (changed || !file.exists() || file.size() != static_cast<qint64>(len))
-        StatusEvaluator::WriteStatusFile(path, buf, len);
+    if (changed || !file.exists() || file.size() != static_cast<qint64>(len)) {
+        // A reply that did not reach the file (read-only or full disk) must not count as
+        // published: forgetting it makes the next reply, even an identical one, write again
+        // once the disk takes it, instead of leaving a stale or empty file behind.
+        if (!StatusEvaluator::WriteStatusFile(path, buf, len))
+            iLastRecvLen = -1;
+    }
 
     if (!StatusEvaluator::Decode(buf, len, stPrinter.stState))
         return -1;
