@@ -34,8 +34,7 @@ LC_ALL=C lpstat -v
 say "starting orvo-statusd (the USB printer is emulated with umockdev)"
 "$build/tools/usbsim/orvo-usb-sim" --control "$work/usb.ctl" --device Q7020DN:DEMO000001 \
     --reply "$(usb_reply "$data/desk-ready.conf")" -- "$build/orvo-statusd" &
-X
-    testenv_wait_for "the service's printer list" 15 test -s /opt/orvo/q70_series_printer/cfg/printerlist.ini
+testenv_wait_for "the service's printer list" 15 test -s /opt/orvo/q70_series_printer/cfg/printerlist.ini
 
 # What the desktop application would see, refreshed whenever the files change. Piped, so the
 # screen scrolls instead of being cleared and the narration stays readable.
