@@ -70,6 +70,13 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     WriteHeartbeat();
     const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
     ORVO_LOG("printer num:%d", listPrinter.size());
+    if (!m_bReportRead) {
+        // The report could not even be created (cfg directory read-only, say): that tells
+        // nothing about the printers, and counting it as empty would end the service after
+        // four such cycles while every printer is still there. Keep everything and retry.
+        ORVO_LOG("printer report not readable, printer list kept");
+        return CYCLE_WAIT_MS;
+    }
 
     if (listPrinter.isEmpty()) {
         ++emptyCount;
@@ -89,8 +96,10 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     // New workers first: until the replacement below they find their position outside the list
     // and idle, which is harmless.
     StartWorkers(listPrinter.size());
-    RemoveStaleStatusFiles(listPrinter);
+    // Stale files go after the replacement: a worker publishes only while its entry is in the
+    // list, so no reply can bring back a file removed here.
     ReplaceSharedList(listPrinter);
+    RemoveStaleStatusFiles(listPrinter);
     SavePrinterInfo(listPrinter, true);
     return CYCLE_WAIT_MS;
 }
@@ -130,17 +139,17 @@ void TrdDeviceManage::StartWorkers(int count)
 
 QList<stPrinterInfo> TrdDeviceManage::GetPrinterInfo(bool driverCheck)
 {
-    return ParseDeviceLines(RunLpstat(), driverCheck);
+    return ParseDeviceLines(RunLpstat(&m_bReportRead), driverCheck);
 }
 
-QStringList TrdDeviceManage::RunLpstat()
+QStringList TrdDeviceManage::RunLpstat(bool* reportRead)
 {
     const QString strCfg = FixedPaths::CfgDir();
     MakePathExist(strCfg);
     const QString strReport =
         strCfg + QStringLiteral("printerlist.") + Stamp(QStringLiteral("yyyyMMddhhmmss"));
     CupsTool::Run("lpstat -v > %s", QStringList{strReport}, "GetPrinterInfo");
-    return CupsTool::ReadAndRemove(strReport);
+    return CupsTool::ReadAndRemove(strReport, reportRead);
 }
 
 QList<stPrinterInfo> TrdDeviceManage::ParseDeviceLines(const QStringList& lines, bool driverCheck)

@@ -19,6 +19,12 @@
 #include <cstring>
 
 namespace {
+// The entry at a worker's position still names the queue and URI of its working copy.
+bool IsSameQueue(const stPrinterManager& entry, const stPrinterManager& copy)
+{
+    return entry.stInfo.strName == copy.stInfo.strName && entry.stInfo.strURI == copy.stInfo.strURI;
+}
+
 // Pace of the cycle (ms): the poll interval of each kind of printer; the job watch runs ten
 // passes a tenth of it apart.
 constexpr int INTERVAL_NO_ENTRY = 1000;
@@ -126,12 +132,8 @@ void TrdGetPrinterStatus::SlotTaskStart()
         SharedListGuard lock;
         // The device manager may have replaced the list meanwhile: an entry of another queue
         // or URI at this position is not this printer's.
-        if (iIndex < pPrinterList->size()) {
-            stPrinterManager& entry = (*pPrinterList)[iIndex];
-            if (entry.stInfo.strName == stPrinter.stInfo.strName &&
-                entry.stInfo.strURI == stPrinter.stInfo.strURI)
-                entry = stPrinter;
-        }
+        if (iIndex < pPrinterList->size() && IsSameQueue(pPrinterList->at(iIndex), stPrinter))
+            (*pPrinterList)[iIndex] = stPrinter;
     }
 }
 
@@ -292,13 +294,24 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
     // file whose size is not the reply's (one from an earlier run, or cut from outside) is
     // rewritten even when the reply matches the memory.
     const bool changed = CheckRecvBufChange(buf, len);
-    const QFileInfo file(path);
-    if (changed || !file.exists() || file.size() != static_cast<qint64>(len)) {
-        // A reply that did not reach the file (read-only or full disk) must not count as
-        // published: forgetting it makes the next reply, even an identical one, write again
-        // once the disk takes it, instead of leaving a stale or empty file behind.
-        if (!StatusEvaluator::WriteStatusFile(path, buf, len))
+    {
+        // The device manager removes the files of printers that left the list once it has
+        // replaced the list. Checking the entry and writing under the list's lock keeps a reply
+        // that was still on its way from publishing a file for a queue that is gone. The write
+        // is one small local file, so the lock is held only briefly.
+        SharedListGuard lock;
+        const bool ownEntry = !pPrinterList || (iIndex >= 0 && iIndex < pPrinterList->size() &&
+                                                IsSameQueue(pPrinterList->at(iIndex), stPrinter));
+        const QFileInfo file(path);
+        if (!ownEntry) {
             iLastRecvLen = -1;
+        } else if (changed || !file.exists() || file.size() != static_cast<qint64>(len)) {
+            // A reply that did not reach the file (read-only or full disk) must not count as
+            // published: forgetting it makes the next reply, even an identical one, write
+            // again once the disk takes it, instead of leaving a stale or empty file behind.
+            if (!StatusEvaluator::WriteStatusFile(path, buf, len))
+                iLastRecvLen = -1;
+        }
     }
 
     if (!StatusEvaluator::Decode(buf, len, stPrinter.stState))
