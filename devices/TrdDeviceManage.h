@@ -38,7 +38,8 @@ public:
     // Discovery.
     QList<stPrinterInfo> GetPrinterInfo(bool driverCheck);
     // The two halves of GetPrinterInfo: the "lpstat -v" run, and the parse of its lines.
-    QStringList RunLpstat();
+    // `reportRead` tells whether the report file could be read at all.
+    QStringList RunLpstat(bool* reportRead = nullptr);
     QList<stPrinterInfo> ParseDeviceLines(const QStringList& lines, bool driverCheck);
     bool CheckDriverMatch(QString name, QString& model);
     QList<stPrinterManager> GetInitPrinterList(QList<stPrinterInfo> list);
@@ -86,4 +87,5 @@ private:
     QList<QThread*> m_listThreads;
     QList<stPrinterManager>* pPrinterList = nullptr;
     QTextCodec* m_pCodec = nullptr;
+    bool m_bReportRead = true; // whether the last discovery could read its report file
 };
