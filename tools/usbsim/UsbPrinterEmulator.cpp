@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -415,6 +417,16 @@ gboolean onHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
 {
     EmulatedUsbPrinter& p = *static_cast<EmulatedUsbPrinter*>(user);
     const gulong request = umockdev_ioctl_client_get_request(client);
+    bool plugged;
+    {
+        std::lock_guard<std::mutex> lock(p.owner->mutex);
+        plugged = p.plugged;
+    }
+    // Being unplugged: only the completions of transfers already in flight remain to collect.
+    if (!plugged && request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_DISCARDURB) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return TRUE;
+    }
     switch (request) {
     case USBDEVFS_SUBMITURB:
         handleSubmit(p, client);
@@ -653,6 +665,27 @@ void UsbPrinterEmulator::unplug(int index)
         p.plugged = false;
         if (p.openFailure)
             std::rename(d->hiddenNodeFile(p).c_str(), d->nodeFile(p).c_str());
+        // As the kernel does on a disconnect: every transfer in flight ends with ENODEV.
+        // A client left waiting on the removed handler would wait forever.
+        for (auto& entry : p.pending) {
+            for (PendingUrb& u : entry.second) {
+                u.done = true;
+                u.status = -ENODEV;
+                u.actualLength = 0;
+            }
+        }
+    }
+    // Give the clients a moment to reap them (libusb polls for completions all the time).
+    for (int i = 0; i < 100; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(d->mutex);
+            bool anyLeft = false;
+            for (const auto& entry : p.pending)
+                anyLeft = anyLeft || !entry.second.empty();
+            if (!anyLeft)
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     d->detach(p);
     umockdev_testbed_remove_device(d->testbed, ("/sys" + p.devpath).c_str());
