@@ -20,6 +20,8 @@ public:
     // locale so that their wording is the one the parsers know, whatever the desktop's language;
     // the service's own locale (used for file names) is left alone.
     static int RunShell(const QByteArray& command);
+    // Starts the tool of a command split into words, without a shell; same wait status.
+    static int RunWords(const ShellCommand::Words& words);
 
     // Reads the output file line by line (each line with its line end, decoded as UTF-8 up to
     // its first NUL byte), then removes the file, also when it could not be opened.

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <cstring>
+
 namespace {
 bool IsPlainChar(char c)
 {
@@ -89,11 +91,80 @@ ShellCommand::Result ShellCommand::Build(const char* format, const QList<QByteAr
     return result;
 }
 
-ShellCommand::Result ShellCommand::Build(const char* format, const QStringList& values)
+QList<QByteArray> ShellCommand::Encode(const QStringList& values)
 {
     QList<QByteArray> encoded;
     encoded.reserve(values.size());
     for (const QString& value : values)
         encoded.append(value.toLocal8Bit());
-    return Build(format, encoded);
+    return encoded;
+}
+
+ShellCommand::Result ShellCommand::Build(const char* format, const QStringList& values)
+{
+    return Build(format, Encode(values));
+}
+
+ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArray>& values)
+{
+    Words words;
+    const QByteArray fmt(format);
+    QByteArray token;
+    bool started = false; // a word is open (also an empty "" one)
+    bool inQuotes = false;
+    bool redirectNext = false;
+    int next = 0;
+    auto endWord = [&]() -> bool {
+        if (!started)
+            return true;
+        if (redirectNext) {
+            if (token.isEmpty() || !words.redirect.isEmpty())
+                return false;
+            words.redirect = token;
+            redirectNext = false;
+        } else {
+            words.argv.append(token);
+        }
+        token.clear();
+        started = false;
+        return true;
+    };
+    for (int i = 0; i < fmt.size(); ++i) {
+        const char c = fmt.at(i);
+        if (c == '%' && i + 1 < fmt.size() && (fmt.at(i + 1) == 's' || fmt.at(i + 1) == '%')) {
+            if (fmt.at(i + 1) == '%') {
+                token.append('%');
+            } else {
+                if (next >= values.size())
+                    return Words();
+                token.append(values.at(next++));
+            }
+            started = true;
+            ++i;
+        } else if (c == '"') {
+            inQuotes = !inQuotes;
+            started = true;
+        } else if (inQuotes) {
+            // What the shell would still interpret inside double quotes.
+            if (c == '$' || c == '`' || c == '\\')
+                return Words();
+            token.append(c);
+        } else if (c == ' ') {
+            if (!endWord())
+                return Words();
+        } else if (c == '>') {
+            if (!endWord() || redirectNext || !words.redirect.isEmpty())
+                return Words();
+            redirectNext = true;
+        } else if (std::strchr("|;&<$`'()\\*?[]~#{}!\t\n=", c)) {
+            return Words();
+        } else {
+            token.append(c);
+            started = true;
+        }
+    }
+    if (inQuotes || !endWord() || redirectNext || next != values.size() || words.argv.isEmpty())
+        return Words();
+    words.bSimple = true;
+    return words;
 }

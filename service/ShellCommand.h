@@ -24,7 +24,21 @@ public:
     };
 
     static Result Build(const char* format, const QList<QByteArray>& values);
+
+    // The same command as words, for starting the tool without a shell in between: the
+    // program and its arguments with the values in place, and the file a "> FILE" redirects
+    // standard output to. bSimple is false when the format needs the shell (a pipe, an
+    // expansion): such a command runs through the shell as Build gives it.
+    struct Words
+    {
+        bool bSimple = false;
+        QList<QByteArray> argv;
+        QByteArray redirect;
+    };
+    static Words Split(const char* format, const QList<QByteArray>& values);
     static Result Build(const char* format, const QStringList& values);
+    // The values in the local 8-bit encoding, as commands and file paths take them.
+    static QList<QByteArray> Encode(const QStringList& values);
 
     // Escapes for the inside of a double-quoted shell word.
     static QByteArray EscapeForDoubleQuotes(const QByteArray& value);

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/wait.h>
+
 // Every value the service puts into a shell command must reach the tool as exactly one
 // argument with exactly its bytes, and nothing else may run.
 class TestShellCommand : public QObject
@@ -18,6 +20,9 @@ private slots:
     void refusedValues();
     void lengthLimit();
     void plainValuesStayUnquoted();
+    void splitIntoWords_data();
+    void splitIntoWords();
+    void directRunKeepsValues();
 };
 
 void TestShellCommand::valueArrivesUnchanged_data()
@@ -101,6 +106,75 @@ void TestShellCommand::plainValuesStayUnquoted()
     QVERIFY(built.bOk);
     QCOMPARE(built.command,
              QByteArray("lpstat -p \"Office\"> /opt/orvo/q70_series_printer/cfg/printer_0.tmp"));
+}
+
+void TestShellCommand::splitIntoWords_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QList<QByteArray>>("values");
+    QTest::addColumn<bool>("simple");
+    QTest::addColumn<QList<QByteArray>>("argv");
+    QTest::addColumn<QByteArray>("redirect");
+    using L = QList<QByteArray>;
+    QTest::newRow("lpstat -v") << QByteArray("lpstat -v > %s") << L{"/c/p.1"} << true
+                               << L{"lpstat", "-v"} << QByteArray("/c/p.1");
+    QTest::newRow("quote then redirect") << QByteArray("lpstat -p \"%s\"> %s") << L{"Q", "/c/o"}
+                                         << true << L{"lpstat", "-p", "Q"} << QByteArray("/c/o");
+    QTest::newRow("job query") << QByteArray("lpstat -u \"%s\" -W all -l -o \"%s\" > %s")
+                               << L{"", "a b", "/o"} << true
+                               << L{"lpstat", "-u", "", "-W", "all", "-l", "-o", "a b"}
+                               << QByteArray("/o");
+    QTest::newRow("value with shell characters")
+        << QByteArray("cancel %s") << L{"x$(y);`z` |"} << true << L{"cancel", "x$(y);`z` |"}
+        << QByteArray();
+    QTest::newRow("model path") << QByteArray("lpadmin -p \"%s\" -E -v \"%s\" -m \"%s/%s\"")
+                                << L{"Q", "usb://O/K?serial=1", "Orvo", "Orvo_K.ppd"} << true
+                                << L{"lpadmin", "-p",
+                                     "Q",       "-E",
+                                     "-v",      "usb://O/K?serial=1",
+                                     "-m",      "Orvo/Orvo_K.ppd"}
+                                << QByteArray();
+    QTest::newRow("pipe needs the shell")
+        << QByteArray("ps -A | grep %s > %s") << L{"a", "b"} << false << L{} << QByteArray();
+    QTest::newRow("expansion needs the shell")
+        << QByteArray("echo \"$X\" > %s") << L{"b"} << false << L{} << QByteArray();
+    QTest::newRow("two redirects")
+        << QByteArray("a > %s > %s") << L{"b", "c"} << false << L{} << QByteArray();
+    QTest::newRow("open quote") << QByteArray("a \"%s") << L{"b"} << false << L{} << QByteArray();
+}
+
+void TestShellCommand::splitIntoWords()
+{
+    QFETCH(QByteArray, format);
+    QFETCH(QList<QByteArray>, values);
+    QFETCH(bool, simple);
+    QFETCH(QList<QByteArray>, argv);
+    QFETCH(QByteArray, redirect);
+    const ShellCommand::Words words = ShellCommand::Split(format.constData(), values);
+    QCOMPARE(words.bSimple, simple);
+    if (simple) {
+        QCOMPARE(words.argv, argv);
+        QCOMPARE(words.redirect, redirect);
+    }
+}
+
+void TestShellCommand::directRunKeepsValues()
+{
+    // Started without a shell, a value reaches the tool unchanged and runs nothing.
+    QTemporaryDir dir;
+    const QString marker = dir.filePath("pwned");
+    const QString out = dir.filePath("out");
+    const QString value = QStringLiteral("x$(touch %1)`touch %1`\";touch %1;\"").arg(marker);
+    int status = -1;
+    QVERIFY(CupsTool::Run("printf %%s \"%s\" > %s", {value, out}, "test", &status));
+    QCOMPARE(status, 0);
+    QFile file(out);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLocal8Bit(file.readAll()), value);
+    QVERIFY(!QFile::exists(marker));
+    // A tool that does not exist: the status the shell gives for a command it cannot start.
+    QVERIFY(CupsTool::Run("no-such-tool-orvo > %s", {dir.filePath("none")}, "test", &status));
+    QCOMPARE(WEXITSTATUS(status), 127);
 }
 
 QTEST_GUILESS_MAIN(TestShellCommand)
