@@ -195,7 +195,6 @@ private:
     bool WaitForNetPolls(int n, int ms);
     bool WaitForUsbPolls(int n, int ms);
     bool WaitForContent(const QString& path, const QByteArray& want, int ms);
-    static bool HoldsFor(const std::function<bool()>& condition, int ms);
     void VerifyAlive();
     static QStringList ListedNames();
     QStringList StrayTemporaryFiles();
@@ -258,18 +257,6 @@ bool TestFaults::WaitForContent(const QString& path, const QByteArray& want, int
                          QStringLiteral("%1 holding %2 (it holds %3)")
                              .arg(path, QString::fromLatin1(want.toHex()),
                                   QString::fromLatin1(Content(path).toHex())));
-}
-
-bool TestFaults::HoldsFor(const std::function<bool()>& condition, int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < ms) {
-        if (!condition())
-            return false;
-        QThread::msleep(50);
-    }
-    return condition();
 }
 
 void TestFaults::VerifyAlive()
@@ -786,7 +773,7 @@ void TestFaults::queueDeletedWhilePolled()
     TESTENV_VERIFY(m_env, m_env.waitFor([] { return ListedNames() == QStringList({"U1"}); }, 8000,
                                         "the printer list without N1"));
     TESTENV_VERIFY(m_env, WaitForCycles(2, 8000));
-    QVERIFY2(HoldsFor([] { return !QFileInfo::exists(Dat("N1")); }, 3000),
+    QVERIFY2(TestEnv::holdsFor([] { return !QFileInfo::exists(Dat("N1")); }, 3000),
              "a status file for the deleted queue N1: " + Content(Dat("N1")).toHex());
     // The USB printer, now at the deleted queue's position, is watched on.
     QVERIFY(ServiceRunning());

@@ -96,28 +96,6 @@ private:
             [&] { return Requests(printer) >= count; }, ms,
             QStringLiteral("%1 status requests to %2").arg(count).arg(printer.strAddress));
     }
-    bool WaitForAlert(const QString& queue, const QString& job, const QString& alert, int ms)
-    {
-        return m_env.waitFor(
-            [&] {
-                const QString text =
-                    m_env.runTool("lpstat", {"-W", "all", "-l", "-o", queue}).out();
-                const int at = text.indexOf(job + QLatin1Char(' '));
-                return at >= 0 && text.mid(at).section(QLatin1Char('\n'), 1, 3).contains(alert);
-            },
-            ms, QStringLiteral("%1 showing %2").arg(job, alert));
-    }
-    static bool HoldsFor(const std::function<bool()>& condition, int ms)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms) {
-            if (!condition())
-                return false;
-            QThread::msleep(50);
-        }
-        return condition();
-    }
     static bool NothingRan() { return !QFile::exists(TestEnv::controlDir() + "/pwned"); }
     static int LogCount(const QString& message)
     {
@@ -198,8 +176,8 @@ void TestMonitoringNet::idlePrinterPolledOnlyWhilePrinting()
     // window reaches past that write-back, where a poll every second would otherwise start.
     const int first = Requests(c_stIdle);
     QCOMPARE(first, 1);
-    QVERIFY(HoldsFor([&] { return Requests(c_stIdle) == first; },
-                     int(qMax<qint64>(0, 14000 - m_idleFirstFile.elapsed()))));
+    QVERIFY(TestEnv::holdsFor([&] { return Requests(c_stIdle) == first; },
+                              int(qMax<qint64>(0, 14000 - m_idleFirstFile.elapsed()))));
 
     // A job prints: polled while it does.
     QCOMPARE(Ctl(c_stIdle, "reset-count"), QStringLiteral("ok"));
@@ -216,8 +194,10 @@ void TestMonitoringNet::printersThatStopAnswering()
     QVERIFY(!m_strIdleJob.isEmpty());
     const QString job = m_env.submitRawJob(c_stAnswering.strQueue, c_jobData);
     TESTENV_VERIFY(m_env, !job.isEmpty());
-    TESTENV_VERIFY(m_env, WaitForAlert(c_stAnswering.strQueue, job, "job-printing", 10000));
-    TESTENV_VERIFY(m_env, WaitForAlert(c_stIdle.strQueue, m_strIdleJob, "job-printing", 5000));
+    TESTENV_VERIFY(m_env,
+                   m_env.waitForJobAlert(c_stAnswering.strQueue, job, "job-printing", 10000));
+    TESTENV_VERIFY(m_env,
+                   m_env.waitForJobAlert(c_stIdle.strQueue, m_strIdleJob, "job-printing", 5000));
 
     // A poll answered between the reset and the silence counts as answered, not failed.
     for (const stNetPrinter& printer : {c_stAnswering, c_stIdle}) {

@@ -83,27 +83,7 @@ private:
     }
     bool WaitForAlert(const QString& job, const QString& alert, int ms)
     {
-        return m_env.waitFor(
-            [&] {
-                const ToolResult listing =
-                    m_env.runTool("lpstat", {"-W", "all", "-l", "-o", c_strQueue});
-                const QString text = listing.out();
-                const int at = text.indexOf(job + QLatin1Char(' '));
-                return at >= 0 && text.mid(at).section(QLatin1Char('\n'), 1, 3).contains(alert);
-            },
-            ms, QStringLiteral("%1 showing %2").arg(job, alert));
-    }
-    // Absence is watched over a window and fails at the first sight of what must not happen.
-    static bool HoldsFor(const std::function<bool()>& condition, int ms)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms) {
-            if (!condition())
-                return false;
-            QThread::msleep(50);
-        }
-        return condition();
+        return m_env.waitForJobAlert(c_strQueue, job, alert, ms);
     }
     // The log is on only in builds made with it; then its lines are checked as well.
     static int LogCount(const QString& message)
@@ -206,8 +186,9 @@ void TestMonitoringUsb::otherFailuresKeepStateUnopenableCancelsJob()
     const QByteArray before = StatusFileContent();
     QCOMPARE(before, StatusFileOf(m_replyWarming));
     QCOMPARE(Ctl({"claim-fail", "0", "on"}), QStringLiteral("ok"));
-    QVERIFY(HoldsFor([&] { return StatusFileContent() == before && m_env.isPrinting(c_strQueue); },
-                     3500)); // more than two iterations
+    QVERIFY(TestEnv::holdsFor(
+        [&] { return StatusFileContent() == before && m_env.isPrinting(c_strQueue); },
+        3500)); // more than two iterations
 
     // The device cannot be opened any more: unreachable at the first failed poll. The state
     // written back before was still the printer's own (not 2), so its job is cancelled.
@@ -237,7 +218,7 @@ void TestMonitoringUsb::jobStaysWhilePrinterStaysGone()
     const QString job = m_env.submitRawJob(c_strQueue, "fourth job\n");
     TESTENV_VERIFY(m_env, !job.isEmpty());
     TESTENV_VERIFY(m_env, WaitForAlert(job, "job-printing", 10000));
-    QVERIFY(HoldsFor(
+    QVERIFY(TestEnv::holdsFor(
         [&] {
             return m_env.jobIds(c_strQueue).contains(job) && !TestEnv::fileExists(StatusFile());
         },

@@ -117,19 +117,6 @@ private:
         static auto* s_listKept = new QList<QObject*>(); // reachable to the end: no leak
         return *s_listKept;
     }
-    // Absence has no moment to wait for: it is watched over a window instead, failing at the
-    // first sight of what must not happen.
-    static bool HoldsFor(const std::function<bool()>& condition, int ms)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < ms) {
-            if (!condition())
-                return false;
-            QThread::msleep(50);
-        }
-        return condition();
-    }
     bool WaitForLog(const QString& message, int count, int ms)
     {
         return m_env.waitFor([&] { return LogCount(message) >= count; }, ms,
@@ -183,7 +170,7 @@ void TestWorkerCycle::idleWithoutPosition()
     StartWorker(index, init);
     // Idling is the absence of everything: two of its one-second checks pass without a poll,
     // a log line, a tool output file or a change to the list.
-    QVERIFY(HoldsFor(
+    QVERIFY(TestEnv::holdsFor(
         [&] {
             return Log() == before && QDir(FixedPaths::CfgDir()).entryList(QDir::Files).isEmpty();
         },
@@ -258,7 +245,7 @@ void TestWorkerCycle::positionLeavesAndReturns()
     // The list shrinks under the running iteration: its results are dropped, then it idles.
     SetList({first});
     const int gammaSeen = LogCount(connectGamma);
-    QVERIFY(HoldsFor([&] { return LogCount(connectGamma) == gammaSeen; }, 3500));
+    QVERIFY(TestEnv::holdsFor([&] { return LogCount(connectGamma) == gammaSeen; }, 3500));
     QCOMPARE(SharedSize(), 1);
     QCOMPARE(Shared(0).stInfo.strName, QStringLiteral("Stay"));
     QCOMPARE(JobIds(Shared(0)), QStringList{"Stay-0"}); // nobody's write-back landed on it

@@ -302,3 +302,27 @@ bool TestEnv::isPrinting(const QString& queue) const
 {
     return printerLine(queue).contains(QLatin1String(" now printing "));
 }
+
+bool TestEnv::holdsFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        if (!condition())
+            return false;
+        QThread::msleep(50);
+    }
+    return condition();
+}
+
+bool TestEnv::waitForJobAlert(const QString& queue, const QString& job, const QString& alert,
+                              int timeoutMs)
+{
+    return waitFor(
+        [&] {
+            const QString text = runTool("lpstat", {"-W", "all", "-l", "-o", queue}).out();
+            const int at = text.indexOf(job + QLatin1Char(' '));
+            return at >= 0 && text.mid(at).section(QLatin1Char('\n'), 1, 3).contains(alert);
+        },
+        timeoutMs, QStringLiteral("%1 showing %2").arg(job, alert));
+}

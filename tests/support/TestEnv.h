@@ -69,6 +69,12 @@ public:
     // Polls `condition` in short slices until it holds or `timeoutMs` passed; on timeout
     // lastError() says what was awaited.
     bool waitFor(const std::function<bool()>& condition, int timeoutMs, const QString& what);
+    // Absence has no moment to wait for: true when `condition` holds at every look over
+    // `timeoutMs` (every 50 ms), false at the first sight of what must not happen.
+    static bool holdsFor(const std::function<bool()>& condition, int timeoutMs);
+    // Waits until the detail lines of `job` in "lpstat -W all -l -o queue" carry `alert`.
+    bool waitForJobAlert(const QString& queue, const QString& job, const QString& alert,
+                         int timeoutMs);
 
     // A process that outlives the call; terminated (then killed) in the destructor at the latest.
     QProcess* startProcess(const QString& program, const QStringList& args,
