@@ -89,7 +89,9 @@ QList<stPrinterInfo> ParseQueues(const QStringList& lines)
     return queues;
 }
 
-bool ContainsName(const QList<stPrinterInfo>& queues, const QString& name)
+} // namespace
+
+bool QueueCreator::ContainsName(const QList<stPrinterInfo>& queues, const QString& name)
 {
     for (const stPrinterInfo& queue : queues) {
         if (queue.strName.compare(name, Qt::CaseInsensitive) == 0)
@@ -97,7 +99,6 @@ bool ContainsName(const QList<stPrinterInfo>& queues, const QString& name)
     }
     return false;
 }
-} // namespace
 
 QueueCreator::QueueCreator(std::function<QList<stPrinterInfo>(bool)> discover)
     : m_discover(std::move(discover))

@@ -34,6 +34,8 @@ public:
     // Every CUPS destination (printers and classes) with its device URI, read from
     // "lpstat -v". Empty when CUPS has no queue or does not answer.
     static QList<stPrinterInfo> GetAllQueues();
+    // Whether one of `queues` is named `name`, in any letter case (CUPS ignores it too).
+    static bool ContainsName(const QList<stPrinterInfo>& queues, const QString& name);
 
     // What went wrong since the last call, for a caller that wants to tell someone: the same
     // events are in the service log, which is usually off.

@@ -43,14 +43,6 @@ int ExitCodeOf(int status)
     return AddPrinterTool::EXIT_FAILED;
 }
 
-bool ContainsName(const QList<stPrinterInfo>& queues, const QString& name)
-{
-    for (const stPrinterInfo& queue : queues) {
-        if (queue.strName.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    }
-    return false;
-}
 } // namespace
 
 AddPrinterTool::AddPrinterTool(std::function<QList<stPrinterInfo>(bool)> discover, QTextStream& out,
@@ -134,7 +126,7 @@ int AddPrinterTool::AddNewPrinters()
 
     int created = 0;
     for (const stPrinterInfo& queue : after) {
-        if (ContainsName(before, queue.strName))
+        if (QueueCreator::ContainsName(before, queue.strName))
             continue;
         m_out << PROGRAM << ": created queue " << queue.strName << " for " << queue.strURI << '\n';
         ++created;
