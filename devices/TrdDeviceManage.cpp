@@ -13,7 +13,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTextCodec>
 #include <QThread>
@@ -149,7 +151,24 @@ QStringList TrdDeviceManage::RunLpstat(bool* reportRead)
     const QString strReport =
         strCfg + QStringLiteral("printerlist.") + Stamp(QStringLiteral("yyyyMMddhhmmss"));
     CupsTool::Run("lpstat -v > %s", QStringList{strReport}, "GetPrinterInfo");
-    return CupsTool::ReadAndRemove(strReport, reportRead);
+    const QStringList lines = CupsTool::ReadAndRemove(strReport, reportRead);
+    RemoveOldReports(strCfg);
+    return lines;
+}
+
+void TrdDeviceManage::RemoveOldReports(const QString& cfgDir)
+{
+    // A report that could not be removed after reading (the directory turned read-only in
+    // between) carries a time stamp no later call reuses, so it would stay for good. Only
+    // old ones go: a young one may belong to a discovery that orvo-add-printer runs right now.
+    static const QRegularExpression reportName(QStringLiteral("^printerlist\\.\\d{14}$"));
+    const QDateTime oldest = QDateTime::currentDateTime().addSecs(-REPORT_MAX_AGE_S);
+    const QFileInfoList reports =
+        QDir(cfgDir).entryInfoList({QStringLiteral("printerlist.*")}, QDir::Files);
+    for (const QFileInfo& report : reports) {
+        if (reportName.match(report.fileName()).hasMatch() && report.lastModified() < oldest)
+            QFile::remove(report.filePath());
+    }
 }
 
 QList<stPrinterInfo> TrdDeviceManage::ParseDeviceLines(const QStringList& lines, bool driverCheck)

@@ -81,6 +81,9 @@ private:
     // Creates, moves, starts and wires the workers for the positions [workers, count) and sends
     // the start signal once for the batch.
     void StartWorkers(int count);
+    // Removes discovery reports older than REPORT_MAX_AGE_S left behind in the cfg directory.
+    static void RemoveOldReports(const QString& cfgDir);
+    static constexpr int REPORT_MAX_AGE_S = 10;
     [[noreturn]] static void EndProcess();
 
     QList<TrdGetPrinterStatus*> m_listWorkers;
