@@ -72,31 +72,6 @@ QByteArray Content(const QString& path)
     return ok ? data : QByteArray("<missing>");
 }
 
-// One request line to a UNIX control socket, one answer line back.
-QString Control(const QString& path, const QString& line)
-{
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return QStringLiteral("error: socket");
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const QByteArray p = path.toLocal8Bit();
-    qstrncpy(addr.sun_path, p.constData(), sizeof addr.sun_path);
-    QByteArray answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const QByteArray out = line.toUtf8() + '\n';
-        if (write(fd, out.constData(), static_cast<size_t>(out.size())) == out.size()) {
-            char buf[512];
-            ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0)
-                answer.append(buf, static_cast<int>(n));
-        }
-    }
-    close(fd);
-    return answer.isEmpty() ? QStringLiteral("error: no answer")
-                            : QString::fromUtf8(answer).trimmed();
-}
-
 int Number(const QString& answer, const QString& word)
 {
     const QStringList words = answer.split(QLatin1Char(' '));
@@ -176,8 +151,14 @@ private:
     QString m_strUsbControl;
     QStringList m_listMounts;
 
-    QString Sim(const QString& line) const { return Control(m_strSimControl, line); }
-    QString Usb(const QString& line) const { return Control(m_strUsbControl, line); }
+    QString Sim(const QString& line) const
+    {
+        return TestEnv::controlRequest(m_strSimControl, line);
+    }
+    QString Usb(const QString& line) const
+    {
+        return TestEnv::controlRequest(m_strUsbControl, line);
+    }
     int NetRequests() const { return Number(Sim("count"), "requests"); }
     int UsbPolls() const { return Number(Usb("count 0"), "status"); }
     QString SetNetReply(int toner) const

@@ -70,28 +70,6 @@ QList<stHostile> Names()
     };
 }
 
-QString Control(const QString& path, const QString& line)
-{
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return QStringLiteral("error: socket");
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    qstrncpy(addr.sun_path, path.toLocal8Bit().constData(), sizeof addr.sun_path);
-    QByteArray answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const QByteArray out = line.toUtf8() + '\n';
-        if (write(fd, out.constData(), static_cast<size_t>(out.size())) == out.size()) {
-            char buf[512];
-            ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0)
-                answer.append(buf, static_cast<int>(n));
-        }
-    }
-    close(fd);
-    return answer.isEmpty() ? QStringLiteral("error: no answer")
-                            : QString::fromUtf8(answer).trimmed();
-}
 } // namespace
 
 class TestHostile : public QObject
@@ -115,13 +93,15 @@ private:
 
     int Requests() const
     {
-        const QStringList w = Control(m_strControl, "count").split(QLatin1Char(' '));
+        const QStringList w =
+            TestEnv::controlRequest(m_strControl, "count").split(QLatin1Char(' '));
         const int at = w.indexOf("requests");
         return at >= 0 && at + 1 < w.size() ? w.at(at + 1).toInt() : -1;
     }
     QString SetReply(const QByteArray& reply) const
     {
-        return Control(m_strControl, "set-reply-hex " + QString::fromLatin1(reply.toHex()));
+        return TestEnv::controlRequest(m_strControl,
+                                       "set-reply-hex " + QString::fromLatin1(reply.toHex()));
     }
     static QString Dat(const QString& name) { return TestEnv::cfgDir() + name + ".dat"; }
     static QByteArray Content(const QString& path)

@@ -97,16 +97,6 @@ private:
             QStringLiteral("%1 status requests to %2").arg(count).arg(printer.strAddress));
     }
     static bool NothingRan() { return !QFile::exists(TestEnv::controlDir() + "/pwned"); }
-    static int LogCount(const QString& message)
-    {
-        int count = 0;
-        const QDir dir(TestEnv::logDir());
-        for (const QString& name : dir.entryList({"log_srv*.log"}, QDir::Files))
-            count += QString::fromLocal8Bit(TestEnv::readFile(dir.filePath(name)))
-                         .count(") " + message + "\n");
-        return count;
-    }
-    static bool LogIsOn() { return !QDir(TestEnv::logDir()).entryList({"log_srv*.log"}).isEmpty(); }
 
     bool StartSimulator(const stNetPrinter& printer, const QByteArray& reply)
     {
@@ -224,8 +214,8 @@ void TestMonitoringNet::printersThatStopAnswering()
     QVERIFY2(m_env.waitFor([&] { return !m_env.jobIds(c_stAnswering.strQueue).contains(job); },
                            3000, "the job of the printer that went away cancelled"),
              qPrintable(m_env.lastError()));
-    if (LogIsOn())
-        QVERIFY(LogCount("offline cancel cups job:" + c_stAnswering.strQueue) >= 1);
+    if (TestEnv::serviceLogOn())
+        QVERIFY(TestEnv::serviceLogCount("offline cancel cups job:" + c_stAnswering.strQueue) >= 1);
 
     // Given up, it is polled every ten seconds: the first poll follows the write-back at once,
     // the next one ten job-watch waits later. It answers again and comes back.

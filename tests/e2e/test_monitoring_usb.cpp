@@ -85,17 +85,6 @@ private:
     {
         return m_env.waitForJobAlert(c_strQueue, job, alert, ms);
     }
-    // The log is on only in builds made with it; then its lines are checked as well.
-    static int LogCount(const QString& message)
-    {
-        int count = 0;
-        const QDir dir(TestEnv::logDir());
-        for (const QString& name : dir.entryList({"log_srv*.log"}, QDir::Files))
-            count += QString::fromLocal8Bit(TestEnv::readFile(dir.filePath(name)))
-                         .count(") " + message + "\n");
-        return count;
-    }
-    static bool LogIsOn() { return !QDir(TestEnv::logDir()).entryList({"log_srv*.log"}).isEmpty(); }
 
 private slots:
     void initTestCase();
@@ -171,8 +160,8 @@ void TestMonitoringUsb::userCancelReachesPrinterOnce()
              qPrintable(m_env.lastError()));
     TESTENV_VERIFY(m_env, WaitForPolls(2, 8000));
     QCOMPARE(Count("cancel"), 1);
-    if (LogIsOn())
-        QCOMPARE(LogCount("Cancel printer job:" + c_strQueue), 1);
+    if (TestEnv::serviceLogOn())
+        QCOMPARE(TestEnv::serviceLogCount("Cancel printer job:" + c_strQueue), 1);
 }
 
 void TestMonitoringUsb::otherFailuresKeepStateUnopenableCancelsJob()
@@ -203,8 +192,8 @@ void TestMonitoringUsb::otherFailuresKeepStateUnopenableCancelsJob()
     QVERIFY2(m_env.waitFor([&] { return !m_env.jobIds(c_strQueue).contains(job); }, 3000,
                            "the job cancelled in CUPS"),
              qPrintable(m_env.lastError()));
-    if (LogIsOn())
-        QVERIFY(LogCount("offline cancel cups job:" + c_strQueue) >= 1);
+    if (TestEnv::serviceLogOn())
+        QVERIFY(TestEnv::serviceLogCount("offline cancel cups job:" + c_strQueue) >= 1);
 }
 
 void TestMonitoringUsb::jobStaysWhilePrinterStaysGone()

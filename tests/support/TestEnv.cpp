@@ -12,6 +12,9 @@
 #include <QThread>
 
 #include <cstdio>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 TestEnv::TestEnv()
 {
@@ -325,4 +328,42 @@ bool TestEnv::waitForJobAlert(const QString& queue, const QString& job, const QS
             return at >= 0 && text.mid(at).section(QLatin1Char('\n'), 1, 3).contains(alert);
         },
         timeoutMs, QStringLiteral("%1 showing %2").arg(job, alert));
+}
+
+QString TestEnv::controlRequest(const QString& socketPath, const QString& line)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return QStringLiteral("error: socket");
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    qstrncpy(addr.sun_path, socketPath.toLocal8Bit().constData(), sizeof addr.sun_path);
+    QByteArray answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        const QByteArray out = line.toUtf8() + '\n';
+        if (write(fd, out.constData(), static_cast<size_t>(out.size())) == out.size()) {
+            char buf[512];
+            ssize_t n;
+            while ((n = read(fd, buf, sizeof buf)) > 0)
+                answer.append(buf, static_cast<int>(n));
+        }
+    }
+    close(fd);
+    return answer.isEmpty() ? QStringLiteral("error: no answer")
+                            : QString::fromUtf8(answer).trimmed();
+}
+
+bool TestEnv::serviceLogOn()
+{
+    return !QDir(logDir()).entryList({QStringLiteral("log_srv*.log")}, QDir::Files).isEmpty();
+}
+
+int TestEnv::serviceLogCount(const QString& message)
+{
+    int count = 0;
+    const QDir dir(logDir());
+    for (const QString& name : dir.entryList({QStringLiteral("log_srv*.log")}, QDir::Files))
+        count += QString::fromLocal8Bit(readFile(dir.filePath(name)))
+                     .count(QStringLiteral(") ") + message + QLatin1Char('\n'));
+    return count;
 }

@@ -72,6 +72,13 @@ public:
     // Absence has no moment to wait for: true when `condition` holds at every look over
     // `timeoutMs` (every 50 ms), false at the first sight of what must not happen.
     static bool holdsFor(const std::function<bool()>& condition, int timeoutMs);
+    // One request line to a simulator's UNIX control socket, its answer line back ("error: ..."
+    // when the socket does not answer).
+    static QString controlRequest(const QString& socketPath, const QString& line);
+    // The service's log, which only builds made with ORVO_LOG_AT_START write: whether there is
+    // one, and how many of its lines end with `message`.
+    static bool serviceLogOn();
+    static int serviceLogCount(const QString& message);
     // Waits until the detail lines of `job` in "lpstat -W all -l -o queue" carry `alert`.
     bool waitForJobAlert(const QString& queue, const QString& job, const QString& alert,
                          int timeoutMs);
