@@ -8,7 +8,7 @@ ORVO_PACKAGES=(
     umockdev libumockdev-dev libglib2.0-dev
     libfuzzer-14-dev libclang-rt-14-dev
     python3 iproute2 util-linux procps
-    systemd udev dpkg-dev
+    systemd udev dpkg-dev file
 )
 
 orvo_install_deps() {
