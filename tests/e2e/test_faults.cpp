@@ -343,16 +343,7 @@ void TestFaults::StartService()
     QStringList args{"--control", m_strUsbControl,
                      "--device",  "Q7020DN:" + c_strSerial,
                      "--reply",   QString::fromLatin1(UsbData(40).toHex())};
-    QStringList env;
-#if defined(__SANITIZE_ADDRESS__)
-    // The emulator would put the ASan runtime in front of the preload, and every tool the
-    // service starts would inherit it; procps' ps (the single-instance check) hangs with it.
-    // The preload named as "first" keeps the runtime out; the service is told not to insist.
-    env << "ORVO_USBSIM_PRELOAD_FIRST=libumockdev-preload.so.0"
-        << "ASAN_OPTIONS=" + qEnvironmentVariable("ASAN_OPTIONS") + ":verify_asan_link_order=0";
-#endif
-    args << "--" << TestEnv::serviceBinary();
-    m_service = m_env.startProcess(QStringLiteral(ORVO_USB_SIM), args, env);
+    m_service = m_env.startServiceUnderUsbSim(QStringLiteral(ORVO_USB_SIM), args);
     TESTENV_VERIFY(m_env, m_service);
 }
 

@@ -104,17 +104,7 @@ void TestMonitoringUsb::initTestCase()
     QStringList args{"--control", m_strControl,
                      "--device",  "Q7020DN:" + c_strSerial,
                      "--reply",   QString::fromLatin1(UsbData(m_replyReady).toHex())};
-    QStringList env;
-#if defined(__SANITIZE_ADDRESS__)
-    // The emulator would put the ASan runtime in front of the preload, and every tool the
-    // service starts would inherit it; procps' ps (the single-instance check) hangs with it.
-    // So the preload stays alone (named twice keeps the emulator from adding the runtime) and
-    // the instrumented service is told not to insist on coming first.
-    env << "ORVO_USBSIM_PRELOAD_FIRST=libumockdev-preload.so.0"
-        << "ASAN_OPTIONS=" + qEnvironmentVariable("ASAN_OPTIONS") + ":verify_asan_link_order=0";
-#endif
-    args << "--" << TestEnv::serviceBinary();
-    m_service = m_env.startProcess(QStringLiteral(ORVO_USB_SIM), args, env);
+    m_service = m_env.startServiceUnderUsbSim(QStringLiteral(ORVO_USB_SIM), args);
     TESTENV_VERIFY(m_env, m_service);
 }
 

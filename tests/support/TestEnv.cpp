@@ -367,3 +367,15 @@ int TestEnv::serviceLogCount(const QString& message)
                      .count(QStringLiteral(") ") + message + QLatin1Char('\n'));
     return count;
 }
+
+QProcess* TestEnv::startServiceUnderUsbSim(const QString& usbSim, const QStringList& simArgs)
+{
+    QStringList env;
+#if defined(__SANITIZE_ADDRESS__)
+    env << QStringLiteral("ORVO_USBSIM_PRELOAD_FIRST=libumockdev-preload.so.0")
+        << QStringLiteral("ASAN_OPTIONS=") + qEnvironmentVariable("ASAN_OPTIONS") +
+               QStringLiteral(":verify_asan_link_order=0");
+#endif
+    return startProcess(usbSim, QStringList(simArgs) << QStringLiteral("--") << serviceBinary(),
+                        env);
+}

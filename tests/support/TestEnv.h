@@ -87,6 +87,11 @@ public:
     QProcess* startProcess(const QString& program, const QStringList& args,
                            const QStringList& extraEnv = QStringList(), bool captureOutput = false);
     int stopProcess(QProcess* process, int graceMs = 5000);
+    // The real service under the USB emulator `usbSim` (orvo-usb-sim) with its `simArgs`.
+    // In ASan builds the emulator would put the sanitizer runtime in front of its preload and
+    // every tool the service starts would inherit it (procps' ps hangs with it), so the preload
+    // is kept alone and the instrumented service is told not to insist on coming first.
+    QProcess* startServiceUnderUsbSim(const QString& usbSim, const QStringList& simArgs);
 
     static QByteArray readFile(const QString& path, bool* ok = nullptr);
     static bool fileExists(const QString& path);
