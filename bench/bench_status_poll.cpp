@@ -2,7 +2,7 @@
 //   bench_status_poll usb [N]        against an emulated USB printer (umockdev; re-executes
 //                                    itself with the preload)
 //   bench_status_poll udp SIM [N]    against the simulated network printer SIM
-//                                    (tools/printersim/orvo-printer-sim), started on
+//                                    (tests/doubles/printersim/orvo-printer-sim), started on
 //                                    127.0.0.1:9300; only inside a private network namespace
 //                                    (orvo-testenv), where lo is the only interface
 // Prints the median, mean, minimum and maximum over N polls (default 200).

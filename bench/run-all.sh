@@ -2,7 +2,8 @@
 # All figures of the service in one run, written to bench/RESULTS.md:
 #   sudo bench/run-all.sh [BUILD_DIR] [--quick]
 # BUILD_DIR (default build/bench-release) is configured and built when it has no service yet:
-# RelWithDebInfo, no tests, benchmarks on. Everything runs inside scripts/testenv/orvo-testenv
+# RelWithDebInfo with the tests configured (the benchmarks use the test doubles), building only
+# what the figures need. Everything runs inside scripts/testenv/orvo-testenv
 # (private scheduler, install root and network). Takes about 12 minutes; --quick about 4.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,10 +13,10 @@ quick=
 [[ $build == --quick ]] && build=$src/build/bench-release
 build=$(realpath -m "$build")
 
-if [[ ! -x $build/orvo-statusd || ! -x $build/tools/usbsim/orvo-usb-sim ||
+if [[ ! -x $build/orvo-statusd || ! -x $build/tests/doubles/usbsim/orvo-usb-sim ||
       ! -x $build/bench/bench_discovery ]]; then
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_BENCH=ON >/dev/null
+        -DORVO_BUILD_TESTS=ON >/dev/null
     ninja -C "$build" -j"$(nproc)" orvo-statusd orvo-usb-sim bench_discovery
 fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")

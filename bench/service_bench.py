@@ -26,8 +26,8 @@ import time
 
 SRC, BUILD, OUT = sys.argv[1], sys.argv[2], sys.argv[3]
 QUICK = "--quick" in sys.argv[4:]
-SIM = os.path.join(SRC, "tools/printersim/orvo-printer-sim")
-USBSIM = os.path.join(BUILD, "tools/usbsim/orvo-usb-sim")
+SIM = os.path.join(SRC, "tests/doubles/printersim/orvo-printer-sim")
+USBSIM = os.path.join(BUILD, "tests/doubles/usbsim/orvo-usb-sim")
 SERVICE = os.path.join(BUILD, "orvo-statusd")
 BENCH_DISCOVERY = os.path.join(BUILD, "bench/bench_discovery")
 CFG = "/opt/orvo/q70_series_printer/cfg/"

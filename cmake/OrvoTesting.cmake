@@ -10,7 +10,7 @@ function(orvo_add_qtest name)
     cmake_parse_arguments(T "IN_TESTENV" "TIMEOUT" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
-    target_compile_options(${name} PRIVATE ${ORVO_WARNINGS})
+    target_link_libraries(${name} PRIVATE orvo_warnings)
     target_compile_definitions(${name} PRIVATE
         ORVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         ORVO_BINARY_DIR="${PROJECT_BINARY_DIR}"

@@ -22,8 +22,8 @@ import time
 
 SRC, BUILD, MINUTES, OUT = sys.argv[1], sys.argv[2], float(sys.argv[3]), sys.argv[4]
 LEAKCHECK = sys.argv[5] if len(sys.argv) > 5 else ""
-SIM = os.path.join(SRC, "tools/printersim/orvo-printer-sim")
-USBSIM = os.path.join(BUILD, "tools/usbsim/orvo-usb-sim")
+SIM = os.path.join(SRC, "tests/doubles/printersim/orvo-printer-sim")
+USBSIM = os.path.join(BUILD, "tests/doubles/usbsim/orvo-usb-sim")
 SERVICE = os.path.join(BUILD, "orvo-statusd")
 CFG = "/opt/orvo/q70_series_printer/cfg/"
 WORK = os.path.join(os.environ.get("ORVO_TESTENV_DIR", "/run/orvo-testenv"), "soak")

@@ -6,13 +6,14 @@ src=$1
 build=$2
 source "$src/scripts/testenv/lib.sh"
 data=$src/scripts/demo-data
-sim=$src/tools/printersim/orvo-printer-sim
+sim=$src/tests/doubles/printersim/orvo-printer-sim
+usbsim=$build/tests/doubles/usbsim/orvo-usb-sim
 work=$ORVO_TESTENV_DIR/demo
 mkdir -p "$work"
 
 say() { printf '\n\033[1m=== %s  %s\033[0m\n' "$(date +%T)" "$*"; }
 net_ctl() { python3 "$sim" ctl "$work/$1.ctl" "${@:2}" > /dev/null; }
-usb_ctl() { "$build/tools/usbsim/orvo-usb-sim" ctl "$work/usb.ctl" "$@"; }
+usb_ctl() { "$usbsim" ctl "$work/usb.ctl" "$@"; }
 usb_reply() { python3 "$sim" build "$1" | cut -c15-; } # USB data stage: the reply less its header
 
 # Two network printers on their own loopback addresses; the TCP side takes jobs slowly so that
@@ -32,7 +33,7 @@ testenv_add_queue Orvo-Desk 'usb://Orvo/Q7020DN?serial=DEMO000001' 'Orvo Q7020DN
 LC_ALL=C lpstat -v
 
 say "starting orvo-statusd (the USB printer is emulated with umockdev)"
-"$build/tools/usbsim/orvo-usb-sim" --control "$work/usb.ctl" --device Q7020DN:DEMO000001 \
+"$usbsim" --control "$work/usb.ctl" --device Q7020DN:DEMO000001 \
     --reply "$(usb_reply "$data/desk-ready.conf")" -- "$build/orvo-statusd" &
 testenv_wait_for "the service's printer list" 15 test -s /opt/orvo/q70_series_printer/cfg/printerlist.ini
 
@@ -62,7 +63,7 @@ testenv_wait_for "job $job printing" 10 sh -c "LC_ALL=C lpstat -p Orvo-Desk | gr
 sleep 3 # the service's job watch sees it printing
 cancel "$job"
 testenv_wait_for "the cancel reaching the USB printer" 10 \
-    sh -c "'$build/tools/usbsim/orvo-usb-sim' ctl '$work/usb.ctl' count 0 | grep -q 'cancel 1'"
+    sh -c "'$usbsim' ctl '$work/usb.ctl' count 0 | grep -q 'cancel 1'"
 say "the USB printer received the cancel request: $(usb_ctl count 0)"
 sleep 2
 

@@ -33,7 +33,7 @@
 #include <functional>
 
 namespace {
-const QString c_strSim = QStringLiteral(ORVO_SOURCE_DIR "/tools/printersim/orvo-printer-sim");
+const QString c_strSim = QStringLiteral(ORVO_PRINTER_SIM);
 const QString c_strNetAddress = QStringLiteral("127.0.0.2");
 const QString c_strSerial = QStringLiteral("FAULT00001");
 

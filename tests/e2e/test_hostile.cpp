@@ -21,7 +21,7 @@
 #include <unistd.h>
 
 namespace {
-const QString c_strSim = QStringLiteral(ORVO_SOURCE_DIR "/tools/printersim/orvo-printer-sim");
+const QString c_strSim = QStringLiteral(ORVO_PRINTER_SIM);
 const QString c_strAddress = QStringLiteral("127.0.0.2");
 const QString c_strMarker = QStringLiteral("orvo-pwn-");
 

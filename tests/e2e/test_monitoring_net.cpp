@@ -1,4 +1,4 @@
-// The real service watching simulated network printers (tools/printersim) in the private
+// The real service watching simulated network printers (tests/doubles/printersim) in the private
 // network of orvo-testenv: one that answers with status code 1 (status 4, polled every second)
 // and one with status code 0 (status 3: polled only while its queue prints) whose queue name
 // is full of shell characters. Jobs go to the simulators' TCP ports, read slowly enough to

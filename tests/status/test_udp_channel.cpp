@@ -1,6 +1,6 @@
-// The network status channel against the simulated printer (tools/printersim) on 127.0.0.1,
-// inside the private network namespace of orvo-testenv: the only interface is lo, so host
-// names that the resolver would send to a name server fail without leaving the namespace.
+// The network status channel against the simulated printer (tests/doubles/printersim) on
+// 127.0.0.1, inside the private network namespace of orvo-testenv: the only interface is lo, so
+// host names that the resolver would send to a name server fail without leaving the namespace.
 
 #include "ChildProcesses.h"
 #include "TestEnv.h"
