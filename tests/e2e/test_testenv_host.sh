@@ -41,6 +41,64 @@ host_state() {
     findmnt -rn -o TARGET | sort
 }
 
+# Stands in for a host with its own CUPS, inside the mount namespace the test made for it: a
+# /run/cups of its own with a running cupsd on /run/cups/cups.sock and a queue in /etc/cups.
+# orvo-testenv started there must see none of it and leave all of it as it was.
+host_with_cups() {
+    local dir=$1 d
+    mount -t tmpfs host-run /run
+    for d in /etc/cups /var/spool/cups /var/cache/cups /var/log/cups; do
+        mkdir -p "$dir$d" && mount --bind "$dir$d" "$d" || return 1
+    done
+    mkdir -p /etc/cups/ppd /run/cups
+    printf '%s\n' 'Listen /run/cups/cups.sock' 'Browsing No' 'WebInterface No' \
+        'DirtyCleanInterval 0' '<Policy default>' '<Limit All>' 'Order deny,allow' '</Limit>' \
+        '</Policy>' >/etc/cups/cupsd.conf
+    echo 'SystemGroup root' >/etc/cups/cups-files.conf
+    echo host >/run/cups/host-marker
+    export CUPS_SERVER=/run/cups/cups.sock
+    cupsd -f </dev/null >/dev/null 2>&1 &
+    host_cupsd=$!
+    trap 'kill $host_cupsd; wait $host_cupsd' EXIT
+    wait_until "the host's cupsd" 10 sh -c 'LC_ALL=C lpstat -r | grep -q "is running"' &&
+        lpadmin -p HostQueue -E -v 'socket://127.0.0.1:9100/' &&
+        wait_until "the host's printers.conf" 10 test -s /etc/cups/printers.conf || return 1
+
+    local inside
+    outer_state() {
+        LC_ALL=C lpstat -v
+        md5sum /etc/cups/printers.conf
+        ls -A /etc/cups/ppd /run/cups
+        stat -c %i /run/cups/cups.sock
+    }
+    local before_outer
+    before_outer=$(outer_state)
+    inside=$("$testenv" bash -c '
+        . "$ORVO_TESTENV_SCRIPTS/lib.sh"
+        LC_ALL=C lpstat -v 2>&1
+        ls -A /run/cups /etc/cups/ppd
+        cat /etc/cups/printers.conf 2>/dev/null
+        testenv_add_queue PrivateQueue socket://127.0.0.2:9100/ "Orvo Q7030DN" >/dev/null ||
+            echo "cannot add a queue"
+        LC_ALL=C lpstat -v')
+    [[ $? == 0 ]] && pass "orvo-testenv runs beside the host's CUPS" ||
+        fail "orvo-testenv failed: $inside"
+    if grep -q 'HostQueue\|host-marker\|cannot add' <<<"$inside" ||
+        ! grep -q '^device for PrivateQueue' <<<"$inside"; then
+        fail "the private CUPS saw the host's: $inside"
+    else
+        pass "the private CUPS sees nothing of the host's"
+    fi
+    [[ $(outer_state) == "$before_outer" ]] && kill -0 $host_cupsd &&
+        pass "the host's cupsd, queues and /run/cups unchanged" ||
+        fail "the host's CUPS changed: $(diff <(echo "$before_outer") <(outer_state))"
+}
+if [[ ${1:-} == --host-with-cups ]]; then
+    host_with_cups "$2"
+    ((failures == 0))
+    exit
+fi
+
 before=$(host_state)
 had_install_root=0
 [[ -e /opt/orvo ]] && had_install_root=1
@@ -91,7 +149,12 @@ for sig in TERM KILL; do
     rm -f "$nsfile"
 done
 
-# 4. Nothing changed on the host.
+# 4. A host with its own CUPS (in a mount namespace of its own, so the machine's stays out).
+hostdir=$(mktemp -d)
+unshare -m --propagation private "$0" --host-with-cups "$hostdir" || fail "beside a host's CUPS"
+rm -rf "$hostdir"
+
+# 5. Nothing changed on the host.
 after=$(host_state)
 if [[ $before == "$after" ]]; then
     pass "host directories, CUPS files and mounts unchanged"
