@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package from this build tree, unpacks it into a scratch directory and checks
-# what it holds: the programs, the units (with `systemd-analyze verify` where it runs), the udev
-# rule, and that every unit starts a program the package ships.
+# what it holds: the programs under /usr whatever this tree's prefix, the units (with
+# `systemd-analyze verify` where it runs), the udev rule, that every unit starts a program the
+# package ships, and the Depends. Then runs the maintainer scripts where neither systemd nor udevd
+# runs (a private mount namespace hides the machine's /run, /opt and unit state): quiet, status 0,
+# units enabled and disabled, and nothing of the service left after a purge.
 set -euo pipefail
 build_dir=$1
+here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -22,7 +26,7 @@ expect() {
         fail=1
     fi
 }
-prefix=$(grep -m1 '^CMAKE_INSTALL_PREFIX:' CMakeCache.txt | cut -d= -f2)
+prefix=/usr
 unitdir=$(grep -m1 '^ORVO_SYSTEMD_UNITDIR:' CMakeCache.txt | cut -d= -f2)
 rulesdir=$(grep -m1 '^ORVO_UDEV_RULESDIR:' CMakeCache.txt | cut -d= -f2)
 expect "$prefix/sbin/orvo-statusd"
@@ -33,9 +37,9 @@ expect "$unitdir/orvo-statusd.path"
 expect "$unitdir/orvo-add-printer.service"
 expect "$rulesdir/70-orvo-printer.rules"
 
-# Nothing of the test suite or the simulators goes to users.
-if grep -E '/test_|orvo-usb-sim|orvo-printer-sim' "$scratch/files"; then
-    echo "test programs in the package"
+# Nothing of the test suite or the simulators goes to users; nothing under /usr/local.
+if grep -E '/test_|orvo-usb-sim|orvo-printer-sim|^/usr/local' "$scratch/files"; then
+    echo "test programs or /usr/local in the package"
     fail=1
 fi
 
@@ -48,8 +52,10 @@ for unit in orvo-statusd.service orvo-add-printer.service; do
 done
 grep -q 'ATTR{idVendor}=="3a5c"' "$scratch/root$rulesdir/70-orvo-printer.rules" ||
     { echo "udev rule does not match the vendor ID"; fail=1; }
-grep -q '^Depends:.*libqt5core5a' "$scratch/control/control" ||
-    { echo "package does not depend on Qt 5 Core"; cat "$scratch/control/control"; fail=1; }
+depends=$(sed -n 's/^Depends: //p' "$scratch/control/control" | tr ',' '\n' | awk '{print $1}')
+for dep in libqt5core5a libusb-1.0-0 libc6 libstdc++6 cups-client cups-daemon procps; do
+    grep -qxF "$dep" <<<"$depends" || { echo "package does not depend on $dep"; fail=1; }
+done
 
 if command -v systemd-analyze >/dev/null 2>&1; then
     # Verify copies whose ExecStart points into the unpacked tree; the machine's own units
@@ -70,4 +76,10 @@ else
     echo "systemd-analyze not available: unit syntax not verified"
 fi
 [ $fail -eq 0 ] && echo "package contents ok"
+
+# The maintainer scripts as dpkg runs them in a chroot or a container build.
+if ! unshare -m --propagation private bash "$here/maintainer_scripts.sh" \
+    "$scratch/control" "$scratch/root$unitdir" "$(readlink -f "$unitdir")"; then
+    fail=1
+fi
 exit $fail
