@@ -18,10 +18,20 @@ public:
                     int* status = nullptr);
     // Runs a finished command through "/bin/sh -c" and waits for it. The tools run in the C
     // locale so that their wording is the one the parsers know, whatever the desktop's language;
-    // the service's own locale (used for file names) is left alone.
-    static int RunShell(const QByteArray& command);
-    // Starts the tool of a command split into words, without a shell; same wait status.
-    static int RunWords(const ShellCommand::Words& words);
+    // the service's own locale (used for file names) is left alone. What they write to standard
+    // error goes to the service log under `caller` while the log is on and is dropped
+    // otherwise: the service's own standard error (the journal) never gets it.
+    static int RunShell(const QByteArray& command, const char* caller = "RunShell");
+    // Starts the tool of a command split into words, without a shell; same wait status and
+    // standard error.
+    static int RunWords(const ShellCommand::Words& words, const char* caller = "RunWords");
+
+    // For a program whose standard error a person reads (orvo-add-printer): the tools' error
+    // output goes there as it comes instead. Call it before any thread runs a tool.
+    static void PassToolErrorsThrough(bool on);
+
+    // Standard error of one tool run beyond this is read and dropped, not logged.
+    static constexpr int MAX_ERROR_BYTES = 4096;
 
     // Reads the output file line by line (each line with its line end, decoded as UTF-8 up to
     // its first NUL byte), then removes the file, also when it could not be opened.

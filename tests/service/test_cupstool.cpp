@@ -1,8 +1,14 @@
 #include "CupsTool.h"
+#include "FixedPaths.h"
+#include "UtilLog.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
+#include <unistd.h>
 
 class TestCupsTool : public QObject
 {
@@ -13,6 +19,8 @@ private slots:
     void readAndRemove();
     void missingFileReportsNotOpened();
     void refusedCommandRunsNothing();
+    void toolErrorOutputStaysOffOurStderr_data();
+    void toolErrorOutputStaysOffOurStderr();
 };
 
 void TestCupsTool::toolsRunInTheCLocale()
@@ -75,6 +83,58 @@ void TestCupsTool::refusedCommandRunsNothing()
     QVERIFY(!CupsTool::Run("touch %s; cancel %s", {marker, QStringLiteral("-a")}, "test", &status));
     QCOMPARE(status, -1);
     QVERIFY(!QFile::exists(marker));
+}
+
+void TestCupsTool::toolErrorOutputStaysOffOurStderr_data()
+{
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<bool>("logOn");
+    QTest::addColumn<bool>("passThrough");
+    QTest::newRow("tool, log off") << QByteArray("ls %s > %s") << false << false;
+    QTest::newRow("tool, log on") << QByteArray("ls %s > %s") << true << false;
+    QTest::newRow("shell, log off") << QByteArray("ls %s | cat > %s") << false << false;
+    QTest::newRow("shell, log on") << QByteArray("ls %s | cat > %s") << true << false;
+    QTest::newRow("passed through") << QByteArray("ls %s > %s") << true << true;
+}
+
+void TestCupsTool::toolErrorOutputStaysOffOurStderr()
+{
+    // The service's standard error is the journal: "lpstat: No destinations added." on every
+    // empty cycle must not end up there.
+    QFETCH(QByteArray, format);
+    QFETCH(bool, logOn);
+    QFETCH(bool, passThrough);
+    QTemporaryDir dir;
+    FixedPaths::SetRootForTesting(dir.path());
+    UtilLog::SetLogEnable(logOn);
+    CupsTool::PassToolErrorsThrough(passThrough);
+    const QString missing = dir.filePath("no-such-file");
+
+    QFile ours(dir.filePath("stderr"));
+    QVERIFY(ours.open(QIODevice::ReadWrite));
+    std::fflush(stderr);
+    const int saved = dup(STDERR_FILENO);
+    dup2(ours.handle(), STDERR_FILENO);
+    const bool ran = CupsTool::Run(format.constData(), {missing, dir.filePath("out")}, "probe");
+    dup2(saved, STDERR_FILENO);
+    close(saved);
+
+    QString log;
+    for (const QFileInfo& file : QDir(FixedPaths::LogDir()).entryInfoList(QDir::Files)) {
+        QFile in(file.filePath());
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        log += QString::fromLocal8Bit(in.readAll());
+    }
+    UtilLog::SetLogEnable(false);
+    CupsTool::PassToolErrorsThrough(false);
+    FixedPaths::SetRootForTesting(QString());
+
+    QVERIFY(ran);
+    QFile written(ours.fileName());
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLocal8Bit(written.readAll()).contains(missing), passThrough);
+    QCOMPARE(log.contains(missing), logOn && !passThrough);
+    QCOMPARE(log.contains(QStringLiteral("probe")), logOn && !passThrough);
 }
 
 QTEST_GUILESS_MAIN(TestCupsTool)

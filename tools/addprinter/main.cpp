@@ -1,4 +1,5 @@
 #include "AddPrinterTool.h"
+#include "CupsTool.h"
 #include "TrdDeviceManage.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,8 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // Whoever runs it reads why lpadmin or lpinfo refused.
+    CupsTool::PassToolErrorsThrough(true);
     QTextStream out(stdout);
     QTextStream err(stderr);
     TrdDeviceManage manager;
