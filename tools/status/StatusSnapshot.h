@@ -39,6 +39,7 @@ struct stSupplyEntry
 {
     quint16 usType = 0;
     quint64 ulValue = 0;
+    bool bCarried = false; // the reply held an entry of this type; otherwise the value is 0
 };
 
 struct stPrinterReport
