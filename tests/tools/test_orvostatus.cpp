@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QString kTool = QStringLiteral(ORVO_STATUS_BIN);
@@ -201,6 +203,10 @@ private slots:
     void statusFile();
     void heartbeat_data();
     void heartbeat();
+    void fifoDoesNotStall_data();
+    void fifoDoesNotStall();
+    void heartbeatInRepeatedHour_data();
+    void heartbeatInRepeatedHour();
     void nonAsciiQueueNames();
     void controlCharactersEscaped();
     void queueNameOutsideDirectory();
@@ -762,6 +768,71 @@ void TestOrvoStatus::heartbeat()
         QCOMPARE(service.value(QStringLiteral("heartbeatRaw")).toString().toLatin1(),
                  content.trimmed());
     }
+}
+
+void TestOrvoStatus::fifoDoesNotStall_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("printer list") << "printerlist.ini" << 1;
+    QTest::newRow("status file") << "Office.dat" << 4;
+    QTest::newRow("heartbeat") << "service.hb" << 1;
+}
+
+void TestOrvoStatus::fifoDoesNotStall()
+{
+    QFETCH(QString, file);
+    QFETCH(int, exitCode);
+
+    // Nobody writes into the FIFO: a reader that opened it blocking would wait forever.
+    QVERIFY(MakeNormalDirectory());
+    const QByteArray path = QFile::encodeName(m_strDir + QLatin1Char('/') + file);
+    QVERIFY(QFile::remove(QFile::decodeName(path)));
+    QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
+    QVERIFY2(run.bFinished, "orvo-status hangs on a FIFO");
+    QCOMPARE(run.iExitCode, exitCode);
+    QVERIFY2(run.baOut.contains("not a regular file"), run.baOut.constData());
+}
+
+void TestOrvoStatus::heartbeatInRepeatedHour_data()
+{
+    QTest::addColumn<QString>("written"); // when the service wrote the stamp, UTC
+
+    // In Berlin 02:30 on 2026-10-25 happens twice: in summer time, then in winter time.
+    QTest::newRow("first 02:30 (summer time)") << "2026-10-25T00:30:00Z";
+    QTest::newRow("second 02:30 (winter time)") << "2026-10-25T01:30:00Z";
+}
+
+void TestOrvoStatus::heartbeatInRepeatedHour()
+{
+    QFETCH(QString, written);
+
+    QVERIFY(MakeNormalDirectory());
+    const QString path = m_strDir + QStringLiteral("/service.hb");
+    QVERIFY(WriteFile(path, "[2026-10-25 02:30:00.000]"));
+    const QDateTime when = QDateTime::fromString(written, Qt::ISODate);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+    file.close();
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
+    process.setProcessEnvironment(env);
+    process.start(kTool, {QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
+    QVERIFY(process.waitForFinished(kRunTimeoutMs));
+    bool ok = false;
+    const QJsonObject service =
+        ParseJson(process.readAllStandardOutput(), &ok).value(QStringLiteral("service")).toObject();
+    QVERIFY(ok);
+    // The reading the file's time points at, not the other one an hour away.
+    const QDateTime heartbeat =
+        QDateTime::fromString(service.value(QStringLiteral("heartbeat")).toString(), Qt::ISODate);
+    QCOMPARE(heartbeat.toUTC(), when);
 }
 
 void TestOrvoStatus::nonAsciiQueueNames()
