@@ -36,6 +36,11 @@ expect "$unitdir/orvo-statusd.service"
 expect "$unitdir/orvo-statusd.path"
 expect "$unitdir/orvo-add-printer.service"
 expect "$rulesdir/70-orvo-printer.rules"
+for page in man1/orvo-status.1 man8/orvo-add-printer.8 man8/orvo-statusd.8; do
+    expect "$prefix/share/man/$page.gz"
+done
+expect "$prefix/share/bash-completion/completions/orvo-status"
+expect "$prefix/share/bash-completion/completions/orvo-add-printer"
 
 # Nothing of the test suite or the simulators goes to users; nothing under /usr/local.
 if grep -E '/test_|orvo-usb-sim|orvo-printer-sim|^/usr/local' "$scratch/files"; then

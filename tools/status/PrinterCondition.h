@@ -1,0 +1,87 @@
+#pragma once
+
+#include "StatusSnapshot.h"
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// What a person needs to know about one printer: its state in one word, the conditions that are
+// active (each with a key that scripts and notifications can rely on) and its supply levels. Worked
+// out from what StatusReader decoded and from whether the service is alive, because a status file
+// left behind by a service that has stopped says nothing about the printer now.
+
+enum class PrinterState
+{
+    Ready,
+    Printing,
+    Warning,
+    Error,
+    NoStatus,    // listed, but no usable reply yet (not asked yet, a USB time-out, a broken file)
+    Unreachable, // the printer stopped answering: the service removed its status file
+    Unknown,     // the service is not running, so nothing it left behind is current
+};
+
+enum class ConditionSeverity
+{
+    StopsPrinting,
+    Warning,
+};
+
+struct stCondition
+{
+    QString strKey;  // stable: "paper-out", "jam", "cover-open", "toner-empty", "toner-low", ...
+    QString strText; // for people, with the code where there is one: "paper jam (0x110D)"
+    ConditionSeverity enSeverity = ConditionSeverity::Warning;
+    bool bHasCode = false;
+    quint64 ulCode = 0; // the printer's error code (or status code) the condition comes from
+};
+
+struct stSupplyLevel
+{
+    QString strName;   // "toner"
+    int iPercent = -1; // 0 to 100; -1 when the printer's value is no percentage
+    quint64 ulValue = 0;
+};
+
+class PrinterCondition
+{
+public:
+    // A listed printer without a status file is given this long to answer for the first time
+    // (counted from the printer list's last change) before it is called unreachable.
+    static constexpr qint64 FIRST_REPLY_GRACE_MS = 30000;
+
+    // listAgeMs: how long ago the printer list was written; negative when unknown.
+    static PrinterCondition Classify(const stPrinterReport& printer, ServiceState service,
+                                     qint64 listAgeMs);
+
+    PrinterState State() const { return m_enState; }
+    const QList<stCondition>& Conditions() const { return m_listConditions; }
+    const QList<stSupplyLevel>& Supplies() const { return m_listSupplies; }
+    // Why there is no status (NoStatus, Unknown); empty otherwise.
+    const QString& Reason() const { return m_strReason; }
+
+    // Anything but a ready or printing printer without active conditions.
+    bool NeedsAttention() const;
+
+    // The state and conditions in a few words, as a change is told: "ready",
+    // "paper out (0x1106)", "unknown (the service is not running)".
+    QString Phrase() const;
+    // The whole line after the queue name: "error - paper jam (0x110D); toner 80 %".
+    QString Summary() const;
+
+    static QString StateWord(PrinterState state); // "ready", "no status", ...
+    static QString StateKey(PrinterState state);  // "ready", "no-status", ...
+    static QString SeverityKey(ConditionSeverity severity);
+
+private:
+    void AddCondition(const QString& key, const QString& text, ConditionSeverity severity,
+                      bool hasCode = false, quint64 code = 0);
+    void AddErrorCode(quint64 code, int list);
+    bool HasStopping() const;
+
+    PrinterState m_enState = PrinterState::NoStatus;
+    QList<stCondition> m_listConditions;
+    QList<stSupplyLevel> m_listSupplies;
+    QString m_strReason;
+};
