@@ -124,16 +124,20 @@ bool readField(stReplyReader& reader, const stField& field, UtilPrinterStatus& s
         }
         keepBytes(field.body, p, ulNumber);
         return true;
-    case FIELD_CODES:
+    case FIELD_CODES: {
         field.pList->reserve(ulNumber);
-        for (std::uint64_t i = 0; i < ulNumber; ++i) {
-            if (!(p = reader.take(2))) {
-                return false;
-            }
-            keepBytes(field.body, p, 2);
+        const unsigned char* pLast = nullptr;
+        std::uint64_t i = 0;
+        for (; i < ulNumber && (p = reader.take(2)); ++i) {
             field.pList->push_back(readBE16(p));
+            pLast = p;
         }
-        return true;
+        // Only the latest code is kept raw: once, not per code.
+        if (pLast) {
+            keepBytes(field.body, pLast, 2);
+        }
+        return i == ulNumber;
+    }
     case FIELD_SUPPLIES:
         return readSupplies(reader, ulNumber, status);
     }
@@ -203,28 +207,37 @@ bool UtilPrinterStatus::parseRecvBuf(const unsigned char* buf, unsigned long len
 bool UtilPrinterStatus::findSuppliesSlot(unsigned long type, stSuppliesSlot* slot)
 {
     stReplyFields& f = stFields;
-    const struct
-    {
-        unsigned long ulType;
-        stSuppliesSlot stSlot;
-    } c_slotList[] = {
-        {0x0001, {f.ucTonerType, sizeof(f.ucTonerType), &f.ulTonerType}},
-        {0x1000, {f.ucSupply1000, sizeof(f.ucSupply1000), &f.ulSupply1000}},
-        {0x1001, {f.ucSupply1001, sizeof(f.ucSupply1001), &f.ulSupply1001}},
-        {0x1002, {f.ucSupply1002, sizeof(f.ucSupply1002), &f.ulSupply1002}},
-        {0x1003, {f.ucSupply1003, sizeof(f.ucSupply1003), &f.ulSupply1003}},
-        {0x1004, {f.ucSupply1004, sizeof(f.ucSupply1004), &f.ulSupply1004}},
-        {0x1100, {f.ucSupply1100, sizeof(f.ucSupply1100), &f.ulSupply1100}},
-        {0x1101, {f.ucSupply1101, sizeof(f.ucSupply1101), &f.ulSupply1101}},
-        {0x1102, {f.ucSupply1102, sizeof(f.ucSupply1102), &f.ulSupply1102}},
-    };
-    for (const auto& entry : c_slotList) {
-        if (entry.ulType == type) {
-            *slot = entry.stSlot;
-            return true;
-        }
+    switch (type) {
+    case 0x0001:
+        *slot = {f.ucTonerType, sizeof(f.ucTonerType), &f.ulTonerType};
+        return true;
+    case 0x1000:
+        *slot = {f.ucSupply1000, sizeof(f.ucSupply1000), &f.ulSupply1000};
+        return true;
+    case 0x1001:
+        *slot = {f.ucSupply1001, sizeof(f.ucSupply1001), &f.ulSupply1001};
+        return true;
+    case 0x1002:
+        *slot = {f.ucSupply1002, sizeof(f.ucSupply1002), &f.ulSupply1002};
+        return true;
+    case 0x1003:
+        *slot = {f.ucSupply1003, sizeof(f.ucSupply1003), &f.ulSupply1003};
+        return true;
+    case 0x1004:
+        *slot = {f.ucSupply1004, sizeof(f.ucSupply1004), &f.ulSupply1004};
+        return true;
+    case 0x1100:
+        *slot = {f.ucSupply1100, sizeof(f.ucSupply1100), &f.ulSupply1100};
+        return true;
+    case 0x1101:
+        *slot = {f.ucSupply1101, sizeof(f.ucSupply1101), &f.ulSupply1101};
+        return true;
+    case 0x1102:
+        *slot = {f.ucSupply1102, sizeof(f.ucSupply1102), &f.ulSupply1102};
+        return true;
+    default:
+        return false;
     }
-    return false;
 }
 
 void UtilPrinterStatus::setSuppliesData(unsigned long type, const unsigned char* data,
