@@ -48,8 +48,12 @@ QString LpstatDeviceParser::HostOf(const QString& uri, int schemeAt, bool* found
         const int close = uri.indexOf(QLatin1Char(']'), start + 1);
         return close < 0 ? uri.mid(start + 1) : uri.mid(start + 1, close - start - 1);
     }
-    const int colon = uri.indexOf(QLatin1Char(':'), start);
-    return colon < 0 ? uri.mid(start) : uri.mid(start, colon - start);
+    // The host ends where a port, a path or a query begins: "socket://10.0.0.5?waiteof=false"
+    // names the host 10.0.0.5.
+    int end = start;
+    while (end < uri.size() && !QStringLiteral(":/?").contains(uri.at(end)))
+        ++end;
+    return uri.mid(start, end - start);
 }
 
 bool LpstatDeviceParser::ParseStandard(const QStringList& pieces, stPrinterInfo& info)

@@ -15,9 +15,9 @@ public:
     // port and URI. On false `info` is left as it was.
     static bool ParseLine(const QString& line, stPrinterInfo& info);
 
-    // The host of a socket URI: the text after "://" up to the next ":" (or the end). A
-    // bracketed IPv6 literal is returned without its brackets, whole. Empty when "://" is
-    // missing; `found` tells the two apart from an empty host.
+    // The host of a socket URI: the text after "://" up to the next ":", "/" or "?" (or the
+    // end). A bracketed IPv6 literal is returned without its brackets, whole. Empty when "://"
+    // is missing; `found` tells the two apart from an empty host.
     static QString HostOf(const QString& uri, int schemeAt, bool* found);
 
 private:

@@ -296,7 +296,10 @@ void TrdDeviceManage::SavePrinterInfo(QList<stPrinterInfo> list, bool force)
 {
     const QString strCfg = FixedPaths::CfgDir();
     MakePathExist(strCfg);
-    PrinterListFile::Write(strCfg + QStringLiteral("printerlist.ini"), list, force);
+    // A write that failed (cfg directory full or read-only) is owed until one succeeds: the
+    // unchanged cycles after it would otherwise leave the old list in place for good.
+    m_bListFileOwed = !PrinterListFile::Write(strCfg + QStringLiteral("printerlist.ini"), list,
+                                              force || m_bListFileOwed);
 }
 
 void TrdDeviceManage::WriteHeartbeat()

@@ -91,4 +91,6 @@ private:
     QList<stPrinterManager>* pPrinterList = nullptr;
     QTextCodec* m_pCodec = nullptr;
     bool m_bReportRead = true; // whether the last discovery could read its report file
+    // The last write of printerlist.ini failed: the next one is forced.
+    bool m_bListFileOwed = false;
 };

@@ -29,220 +29,59 @@ std::uint64_t readBE16(const unsigned char* p)
     return (std::uint64_t(p[0]) << 8) | p[1];
 }
 
-// Copies a field into its zero-filled buffer, cut so that the buffer always keeps a terminating
-// zero, and clears what an earlier field of the same slot left behind it.
-void keepBytes(unsigned char* pDst, std::size_t ulDstSize, const unsigned char* pSrc,
-               std::uint64_t ulCount)
+// A zero-filled buffer that keeps a field's bytes and a terminating zero; ulSize 0 keeps nothing.
+struct stBuffer
 {
-    const std::size_t ulKept = ulCount < ulDstSize ? std::size_t(ulCount) : ulDstSize - 1;
+    unsigned char* pData;
+    std::size_t ulSize;
+};
+
+template <std::size_t N> stBuffer bufferOf(unsigned char (&array)[N])
+{
+    return {array, N};
+}
+
+// Copies a field into its buffer, cut so that the buffer always keeps a terminating zero, and
+// clears what an earlier field of the same slot left behind it.
+void keepBytes(stBuffer dst, const unsigned char* pSrc, std::uint64_t ulCount)
+{
+    if (dst.ulSize == 0) {
+        return;
+    }
+    const std::size_t ulKept = ulCount < dst.ulSize ? std::size_t(ulCount) : dst.ulSize - 1;
     if (ulKept > 0) {
-        std::memcpy(pDst, pSrc, ulKept);
+        std::memcpy(dst.pData, pSrc, ulKept);
     }
-    std::memset(pDst + ulKept, 0, ulDstSize - ulKept);
+    std::memset(dst.pData + ulKept, 0, dst.ulSize - ulKept);
 }
 
-} // namespace
-
-UtilPrinterStatus::UtilPrinterStatus()
+// What follows a field's leading ulWidth bytes.
+enum enFieldKind
 {
-    reset();
-}
+    FIELD_FIXED,   // nothing: the field is its ulWidth bytes
+    FIELD_BYTES,   // the leading bytes are a length, that many bytes follow (a text, the block)
+    FIELD_CODES,   // the leading byte is a count, that many 16-bit error codes follow
+    FIELD_SUPPLIES // the leading byte is a count, that many supplies entries follow
+};
 
-void UtilPrinterStatus::reset()
+struct stField
 {
-    listErrorCode1.clear();
-    listErrorCode2.clear();
-    std::memset(ucByte7, 0, sizeof(ucByte7));
-    std::memset(ucBytes8To9, 0, sizeof(ucBytes8To9));
-    std::memset(ucBytes10To11, 0, sizeof(ucBytes10To11));
-    std::memset(ucLen1, 0, sizeof(ucLen1));
-    std::memset(ucInfo1, 0, sizeof(ucInfo1));
-    ulLen1 = 0;
-    std::memset(ucLen2, 0, sizeof(ucLen2));
-    std::memset(ucInfo2, 0, sizeof(ucInfo2));
-    ulLen2 = 0;
-    std::memset(ucLen3, 0, sizeof(ucLen3));
-    std::memset(ucInfo3, 0, sizeof(ucInfo3));
-    ulLen3 = 0;
-    std::memset(ucBytesBehindInfo3, 0, sizeof(ucBytesBehindInfo3));
-    std::memset(ucStatusCode, 0, sizeof(ucStatusCode));
-    std::memset(ucLen5, 0, sizeof(ucLen5));
-    std::memset(ucBlock, 0, sizeof(ucBlock));
-    std::memset(ucErrorCount1, 0, sizeof(ucErrorCount1));
-    std::memset(ucLastErrorCode1, 0, sizeof(ucLastErrorCode1));
-    std::memset(ucErrorCount2, 0, sizeof(ucErrorCount2));
-    std::memset(ucLastErrorCode2, 0, sizeof(ucLastErrorCode2));
-    ulLen5 = 0;
-    ulErrorCount1 = 0;
-    ulErrorCount2 = 0;
-    ulStatusCode = 0;
-    std::memset(ucStatusText, 0, sizeof(ucStatusText));
-    std::memset(ucLen4, 0, sizeof(ucLen4));
-    std::memset(ucByteU, 0, sizeof(ucByteU));
-    std::memset(ucBytesU1To2, 0, sizeof(ucBytesU1To2));
-    std::memset(ucBytesU3To4, 0, sizeof(ucBytesU3To4));
-    std::memset(ucSuppliesCount, 0, sizeof(ucSuppliesCount));
-    ulSuppliesCount = 0;
-    std::memset(ucSuppliesText, 0, sizeof(ucSuppliesText));
-    std::memset(ucTonerType, 0, sizeof(ucTonerType));
-    std::memset(ucSupply1000, 0, sizeof(ucSupply1000));
-    std::memset(ucSupply1001, 0, sizeof(ucSupply1001));
-    std::memset(ucSupply1002, 0, sizeof(ucSupply1002));
-    std::memset(ucSupply1003, 0, sizeof(ucSupply1003));
-    std::memset(ucSupply1004, 0, sizeof(ucSupply1004));
-    std::memset(ucSupply1100, 0, sizeof(ucSupply1100));
-    std::memset(ucSupply1101, 0, sizeof(ucSupply1101));
-    std::memset(ucSupply1102, 0, sizeof(ucSupply1102));
-    ulTonerType = 0;
-    ulSupply1000 = 0;
-    ulSupply1001 = 0;
-    ulSupply1002 = 0;
-    ulSupply1003 = 0;
-    ulSupply1004 = 0;
-    ulSupply1100 = 0;
-    ulSupply1101 = 0;
-    ulSupply1102 = 0;
-}
+    enFieldKind enKind;
+    unsigned long ulWidth;
+    stBuffer raw;                      // the leading bytes as received
+    std::uint64_t* pValue;             // their big-endian value, where it is kept
+    stBuffer body;                     // what a length announces; for a code list the latest code
+    std::vector<std::uint64_t>* pList; // the decoded error codes
+};
 
-// Status reply, all numbers big-endian and unsigned; p, q, r, s, t, u, e are running positions.
-//
-//   0      7     header (the printer's own, or seven zero bytes in front of USB data)
-//   7      1     byte 7                      8      2   bytes 8-9
-//   10     2     bytes 10-11                 12     2   L1, then text 1 (L1 bytes)
-//   14+L1  2     L2, then text 2 (L2)        p      2   L3, then text 3 (L3)
-//   q      2     two bytes                   q+2    1   status code
-//   q+3    1     L4, then status text (L4)   r      1   L5, then opaque block (L5)
-//   s      1     N1, then N1 x 2-byte error codes
-//   t      1     N2, then N2 x 2-byte error codes
-//   u      1     one byte                    u+1    2   two bytes
-//   u+3    2     two bytes                   u+5    1   N3
-//   e = u+6      N3 supplies entries: type (2), Ls (1), value (Ls)
-//
-// Bytes behind the last supplies entry are ignored.
-bool UtilPrinterStatus::parseRecvBuf(const unsigned char* buf, unsigned long len)
+// Not cleared between entries: an entry of length 0 decodes from what the previous entry left in
+// the scratch area (see byteToDWORD).
+bool readSupplies(stReplyReader& reader, std::uint64_t ulCount, UtilPrinterStatus& status)
 {
-    reset();
-    if (buf == nullptr) {
-        return false;
-    }
-    stReplyReader reader = {buf, len, 0};
-    const unsigned char* p = nullptr;
-
-    if (!reader.take(7)) {
-        return false;
-    }
-    if (!(p = reader.take(1))) {
-        return false;
-    }
-    keepBytes(ucByte7, sizeof(ucByte7), p, 1);
-    if (!(p = reader.take(2))) {
-        return false;
-    }
-    keepBytes(ucBytes8To9, sizeof(ucBytes8To9), p, 2);
-    if (!(p = reader.take(2))) {
-        return false;
-    }
-    keepBytes(ucBytes10To11, sizeof(ucBytes10To11), p, 2);
-
-    // Texts 1 to 3: a 16-bit length, then the text.
-    struct
-    {
-        unsigned char* pRawLen;
-        unsigned char* pText;
-        std::uint64_t* pLen;
-    } const textList[] = {
-        {ucLen1, ucInfo1, &ulLen1}, {ucLen2, ucInfo2, &ulLen2}, {ucLen3, ucInfo3, &ulLen3}};
-    for (const auto& text : textList) {
-        if (!(p = reader.take(2))) {
-            return false;
-        }
-        keepBytes(text.pRawLen, 3, p, 2);
-        const std::uint64_t ulTextLen = readBE16(p);
-        *text.pLen = ulTextLen;
-        if (!(p = reader.take(ulTextLen))) {
-            return false;
-        }
-        keepBytes(text.pText, TEXT_SIZE, p, ulTextLen);
-    }
-
-    if (!(p = reader.take(2))) {
-        return false;
-    }
-    keepBytes(ucBytesBehindInfo3, sizeof(ucBytesBehindInfo3), p, 2);
-    if (!(p = reader.take(1))) {
-        return false;
-    }
-    keepBytes(ucStatusCode, sizeof(ucStatusCode), p, 1);
-    ulStatusCode = p[0];
-    if (!(p = reader.take(1))) {
-        return false;
-    }
-    keepBytes(ucLen4, sizeof(ucLen4), p, 1);
-    const std::uint64_t ulLen4 = p[0];
-    if (!(p = reader.take(ulLen4))) {
-        return false;
-    }
-    keepBytes(ucStatusText, sizeof(ucStatusText), p, ulLen4);
-
-    if (!(p = reader.take(1))) {
-        return false;
-    }
-    keepBytes(ucLen5, sizeof(ucLen5), p, 1);
-    ulLen5 = p[0];
-    if (!(p = reader.take(ulLen5))) {
-        return false;
-    }
-    // A one-byte length never exceeds the block; cut all the same so the buffer keeps its end.
-    keepBytes(ucBlock, sizeof(ucBlock), p, ulLen5);
-
-    struct
-    {
-        unsigned char* pRawCount;
-        unsigned char* pLastCode;
-        std::uint64_t* pCount;
-        std::vector<std::uint64_t>* pList;
-    } const errorListList[] = {{ucErrorCount1, ucLastErrorCode1, &ulErrorCount1, &listErrorCode1},
-                               {ucErrorCount2, ucLastErrorCode2, &ulErrorCount2, &listErrorCode2}};
-    for (const auto& errorList : errorListList) {
-        if (!(p = reader.take(1))) {
-            return false;
-        }
-        keepBytes(errorList.pRawCount, 2, p, 1);
-        const std::uint64_t ulCount = p[0];
-        *errorList.pCount = ulCount;
-        errorList.pList->reserve(ulCount);
-        for (std::uint64_t i = 0; i < ulCount; ++i) {
-            if (!(p = reader.take(2))) {
-                return false;
-            }
-            keepBytes(errorList.pLastCode, 3, p, 2);
-            errorList.pList->push_back(readBE16(p));
-        }
-    }
-
-    if (!(p = reader.take(1))) {
-        return false;
-    }
-    keepBytes(ucByteU, sizeof(ucByteU), p, 1);
-    if (!(p = reader.take(2))) {
-        return false;
-    }
-    keepBytes(ucBytesU1To2, sizeof(ucBytesU1To2), p, 2);
-    if (!(p = reader.take(2))) {
-        return false;
-    }
-    keepBytes(ucBytesU3To4, sizeof(ucBytesU3To4), p, 2);
-    if (!(p = reader.take(1))) {
-        return false;
-    }
-    keepBytes(ucSuppliesCount, sizeof(ucSuppliesCount), p, 1);
-    ulSuppliesCount = p[0];
-
-    // Not cleared between entries: an entry of length 0 decodes from what the previous entry
-    // left here (see byteToDWORD).
-    unsigned char ucScratch[SUPPLIES_SCRATCH_SIZE] = {0};
-    for (std::uint64_t i = 0; i < ulSuppliesCount; ++i) {
-        if (!(p = reader.take(2))) {
+    unsigned char ucScratch[UtilPrinterStatus::SUPPLIES_SCRATCH_SIZE] = {0};
+    for (std::uint64_t i = 0; i < ulCount; ++i) {
+        const unsigned char* p = reader.take(2);
+        if (!p) {
             return false;
         }
         const std::uint64_t ulType = readBE16(p);
@@ -258,40 +97,143 @@ bool UtilPrinterStatus::parseRecvBuf(const unsigned char* buf, unsigned long len
         const std::size_t ulKept =
             ulValueLen < sizeof(ucScratch) ? std::size_t(ulValueLen) : sizeof(ucScratch);
         std::memcpy(ucScratch, p, ulKept);
-        setSuppliesData(static_cast<unsigned long>(ulType), ucScratch, ulKept);
+        status.setSuppliesData(static_cast<unsigned long>(ulType), ucScratch, ulKept);
+    }
+    return true;
+}
+
+// A field's leading bytes and values are kept before what follows them is checked, so a reply
+// cut inside a text still reports the text's announced length.
+bool readField(stReplyReader& reader, const stField& field, UtilPrinterStatus& status)
+{
+    const unsigned char* p = reader.take(field.ulWidth);
+    if (!p) {
+        return false;
+    }
+    keepBytes(field.raw, p, field.ulWidth);
+    const std::uint64_t ulNumber = UtilPrinterStatus::byteToDWORD(p, field.ulWidth);
+    if (field.pValue) {
+        *field.pValue = ulNumber;
+    }
+    switch (field.enKind) {
+    case FIELD_FIXED:
+        return true;
+    case FIELD_BYTES:
+        if (!(p = reader.take(ulNumber))) {
+            return false;
+        }
+        keepBytes(field.body, p, ulNumber);
+        return true;
+    case FIELD_CODES: {
+        field.pList->reserve(ulNumber);
+        const unsigned char* pLast = nullptr;
+        std::uint64_t i = 0;
+        for (; i < ulNumber && (p = reader.take(2)); ++i) {
+            field.pList->push_back(readBE16(p));
+            pLast = p;
+        }
+        // Only the latest code is kept raw: once, not per code.
+        if (pLast) {
+            keepBytes(field.body, pLast, 2);
+        }
+        return i == ulNumber;
+    }
+    case FIELD_SUPPLIES:
+        return readSupplies(reader, ulNumber, status);
+    }
+    return false;
+}
+
+} // namespace
+
+UtilPrinterStatus::UtilPrinterStatus()
+{
+    reset();
+}
+
+void UtilPrinterStatus::reset()
+{
+    listErrorCode1.clear();
+    listErrorCode2.clear();
+    stFields = stReplyFields();
+}
+
+// Status reply, all numbers big-endian and unsigned, fields back to back in the order of the
+// table below.  Bytes behind the last supplies entry are ignored.  A text or block longer than
+// its buffer is cut to it, and decoding goes on behind its full length.
+bool UtilPrinterStatus::parseRecvBuf(const unsigned char* buf, unsigned long len)
+{
+    reset();
+    if (buf == nullptr) {
+        return false;
+    }
+    stReplyFields& f = stFields;
+    const stBuffer none = {nullptr, 0};
+    const stField c_layout[] = {
+        // the printer's own header, or seven zero bytes in front of USB data
+        {FIELD_FIXED, 7, none, nullptr, none, nullptr},
+        {FIELD_FIXED, 1, bufferOf(f.ucByte7), nullptr, none, nullptr},
+        {FIELD_FIXED, 2, bufferOf(f.ucBytes8To9), nullptr, none, nullptr},
+        {FIELD_FIXED, 2, bufferOf(f.ucBytes10To11), nullptr, none, nullptr},
+        // texts 1 to 3
+        {FIELD_BYTES, 2, bufferOf(f.ucLen1), &f.ulLen1, bufferOf(f.ucInfo1), nullptr},
+        {FIELD_BYTES, 2, bufferOf(f.ucLen2), &f.ulLen2, bufferOf(f.ucInfo2), nullptr},
+        {FIELD_BYTES, 2, bufferOf(f.ucLen3), &f.ulLen3, bufferOf(f.ucInfo3), nullptr},
+        {FIELD_FIXED, 2, bufferOf(f.ucBytesBehindInfo3), nullptr, none, nullptr},
+        // the status code, then the status text and the opaque block
+        {FIELD_FIXED, 1, bufferOf(f.ucStatusCode), &f.ulStatusCode, none, nullptr},
+        {FIELD_BYTES, 1, bufferOf(f.ucLen4), nullptr, bufferOf(f.ucStatusText), nullptr},
+        {FIELD_BYTES, 1, bufferOf(f.ucLen5), &f.ulLen5, bufferOf(f.ucBlock), nullptr},
+        {FIELD_CODES, 1, bufferOf(f.ucErrorCount1), &f.ulErrorCount1, bufferOf(f.ucLastErrorCode1),
+         &listErrorCode1},
+        {FIELD_CODES, 1, bufferOf(f.ucErrorCount2), &f.ulErrorCount2, bufferOf(f.ucLastErrorCode2),
+         &listErrorCode2},
+        {FIELD_FIXED, 1, bufferOf(f.ucByteU), nullptr, none, nullptr},
+        {FIELD_FIXED, 2, bufferOf(f.ucBytesU1To2), nullptr, none, nullptr},
+        {FIELD_FIXED, 2, bufferOf(f.ucBytesU3To4), nullptr, none, nullptr},
+        // supplies entries, each: type (2), length Ls (1), value (Ls)
+        {FIELD_SUPPLIES, 1, bufferOf(f.ucSuppliesCount), &f.ulSuppliesCount, none, nullptr},
+    };
+
+    stReplyReader reader = {buf, len, 0};
+    for (const stField& field : c_layout) {
+        if (!readField(reader, field, *this)) {
+            return false;
+        }
     }
     return true;
 }
 
 bool UtilPrinterStatus::findSuppliesSlot(unsigned long type, stSuppliesSlot* slot)
 {
+    stReplyFields& f = stFields;
     switch (type) {
     case 0x0001:
-        *slot = {ucTonerType, sizeof(ucTonerType), &ulTonerType};
+        *slot = {f.ucTonerType, sizeof(f.ucTonerType), &f.ulTonerType};
         return true;
     case 0x1000:
-        *slot = {ucSupply1000, sizeof(ucSupply1000), &ulSupply1000};
+        *slot = {f.ucSupply1000, sizeof(f.ucSupply1000), &f.ulSupply1000};
         return true;
     case 0x1001:
-        *slot = {ucSupply1001, sizeof(ucSupply1001), &ulSupply1001};
+        *slot = {f.ucSupply1001, sizeof(f.ucSupply1001), &f.ulSupply1001};
         return true;
     case 0x1002:
-        *slot = {ucSupply1002, sizeof(ucSupply1002), &ulSupply1002};
+        *slot = {f.ucSupply1002, sizeof(f.ucSupply1002), &f.ulSupply1002};
         return true;
     case 0x1003:
-        *slot = {ucSupply1003, sizeof(ucSupply1003), &ulSupply1003};
+        *slot = {f.ucSupply1003, sizeof(f.ucSupply1003), &f.ulSupply1003};
         return true;
     case 0x1004:
-        *slot = {ucSupply1004, sizeof(ucSupply1004), &ulSupply1004};
+        *slot = {f.ucSupply1004, sizeof(f.ucSupply1004), &f.ulSupply1004};
         return true;
     case 0x1100:
-        *slot = {ucSupply1100, sizeof(ucSupply1100), &ulSupply1100};
+        *slot = {f.ucSupply1100, sizeof(f.ucSupply1100), &f.ulSupply1100};
         return true;
     case 0x1101:
-        *slot = {ucSupply1101, sizeof(ucSupply1101), &ulSupply1101};
+        *slot = {f.ucSupply1101, sizeof(f.ucSupply1101), &f.ulSupply1101};
         return true;
     case 0x1102:
-        *slot = {ucSupply1102, sizeof(ucSupply1102), &ulSupply1102};
+        *slot = {f.ucSupply1102, sizeof(f.ucSupply1102), &f.ulSupply1102};
         return true;
     default:
         return false;
@@ -303,14 +245,14 @@ void UtilPrinterStatus::setSuppliesData(unsigned long type, const unsigned char*
 {
     if (type == 0x0000) {
         // Cleared first so that a later, shorter text replaces an earlier one whole.
-        keepBytes(ucSuppliesText, sizeof(ucSuppliesText), data, n);
+        keepBytes(bufferOf(stFields.ucSuppliesText), data, n);
         return;
     }
     stSuppliesSlot slot;
     if (!findSuppliesSlot(type, &slot)) {
         return;
     }
-    keepBytes(slot.pRaw, slot.ulWidth, data, n);
+    keepBytes({slot.pRaw, slot.ulWidth}, data, n);
     *slot.pValue = byteToDWORD(data, n);
 }
 

@@ -35,42 +35,101 @@ public:
     // Big-endian value of n bytes for n = 2, 3 or 4; the first byte alone for any other n.
     static std::uint64_t byteToDWORD(const unsigned char* p, unsigned long n);
 
-    const unsigned char* getPrinterStatusValue() const { return ucStatusCode; }
+    const unsigned char* getPrinterStatusValue() const { return stFields.ucStatusCode; }
 
     // Texts up to their first zero byte (UTF-8 on the wire).
-    const char* info1() const { return reinterpret_cast<const char*>(ucInfo1); }
-    const char* info2() const { return reinterpret_cast<const char*>(ucInfo2); }
-    const char* info3() const { return reinterpret_cast<const char*>(ucInfo3); }
-    const char* statusText() const { return reinterpret_cast<const char*>(ucStatusText); }
-    const char* suppliesText() const { return reinterpret_cast<const char*>(ucSuppliesText); }
+    const char* info1() const { return reinterpret_cast<const char*>(stFields.ucInfo1); }
+    const char* info2() const { return reinterpret_cast<const char*>(stFields.ucInfo2); }
+    const char* info3() const { return reinterpret_cast<const char*>(stFields.ucInfo3); }
+    const char* statusText() const { return reinterpret_cast<const char*>(stFields.ucStatusText); }
+    const char* suppliesText() const
+    {
+        return reinterpret_cast<const char*>(stFields.ucSuppliesText);
+    }
 
     // Lengths as announced on the wire, which may exceed what the text buffers kept.
-    std::uint64_t info1Length() const { return ulLen1; }
-    std::uint64_t info2Length() const { return ulLen2; }
-    std::uint64_t info3Length() const { return ulLen3; }
+    std::uint64_t info1Length() const { return stFields.ulLen1; }
+    std::uint64_t info2Length() const { return stFields.ulLen2; }
+    std::uint64_t info3Length() const { return stFields.ulLen3; }
 
-    std::uint64_t statusCode() const { return ulStatusCode; }
+    std::uint64_t statusCode() const { return stFields.ulStatusCode; }
     const std::vector<std::uint64_t>& errorCodes1() const { return listErrorCode1; }
     const std::vector<std::uint64_t>& errorCodes2() const { return listErrorCode2; }
-    std::uint64_t errorCount1() const { return ulErrorCount1; }
-    std::uint64_t errorCount2() const { return ulErrorCount2; }
-    std::uint64_t suppliesCount() const { return ulSuppliesCount; }
+    std::uint64_t errorCount1() const { return stFields.ulErrorCount1; }
+    std::uint64_t errorCount2() const { return stFields.ulErrorCount2; }
+    std::uint64_t suppliesCount() const { return stFields.ulSuppliesCount; }
 
-    std::uint64_t tonerType() const { return ulTonerType; }
-    std::uint64_t supply1000() const { return ulSupply1000; }
-    std::uint64_t supply1001() const { return ulSupply1001; }
-    std::uint64_t supply1002() const { return ulSupply1002; }
-    std::uint64_t supply1003() const { return ulSupply1003; }
-    std::uint64_t supply1004() const { return ulSupply1004; }
-    std::uint64_t supply1100() const { return ulSupply1100; }
-    std::uint64_t supply1101() const { return ulSupply1101; }
-    std::uint64_t supply1102() const { return ulSupply1102; }
+    std::uint64_t tonerType() const { return stFields.ulTonerType; }
+    std::uint64_t supply1000() const { return stFields.ulSupply1000; }
+    std::uint64_t supply1001() const { return stFields.ulSupply1001; }
+    std::uint64_t supply1002() const { return stFields.ulSupply1002; }
+    std::uint64_t supply1003() const { return stFields.ulSupply1003; }
+    std::uint64_t supply1004() const { return stFields.ulSupply1004; }
+    std::uint64_t supply1100() const { return stFields.ulSupply1100; }
+    std::uint64_t supply1101() const { return stFields.ulSupply1101; }
+    std::uint64_t supply1102() const { return stFields.ulSupply1102; }
 
     // Raw bytes of a supplies type's slot (value bytes and terminator) and its width; nullptr and
     // 0 for a type without a slot.  For checks that a value never spills out of its slot.
     const unsigned char* rawSuppliesSlot(unsigned long type, unsigned long* width) const;
 
 private:
+    // Every decoded field but the two code lists, so that one value-initialisation clears them
+    // all.
+    struct stReplyFields
+    {
+        unsigned char ucByte7[2];
+        unsigned char ucBytes8To9[3];
+        unsigned char ucBytes10To11[3];
+        unsigned char ucLen1[3];
+        unsigned char ucInfo1[TEXT_SIZE];
+        std::uint64_t ulLen1;
+        unsigned char ucLen2[3];
+        unsigned char ucInfo2[TEXT_SIZE];
+        std::uint64_t ulLen2;
+        unsigned char ucLen3[3];
+        unsigned char ucInfo3[TEXT_SIZE];
+        std::uint64_t ulLen3;
+        unsigned char ucBytesBehindInfo3[3];
+        unsigned char ucStatusCode[2];
+        unsigned char ucLen5[2];
+        unsigned char ucBlock[BLOCK_SIZE];
+        unsigned char ucErrorCount1[2];
+        unsigned char ucLastErrorCode1[3];
+        unsigned char ucErrorCount2[2];
+        unsigned char ucLastErrorCode2[3];
+        std::uint64_t ulLen5;
+        std::uint64_t ulErrorCount1;
+        std::uint64_t ulErrorCount2;
+        std::uint64_t ulStatusCode;
+        unsigned char ucStatusText[TEXT_SIZE];
+        unsigned char ucLen4[2];
+        unsigned char ucByteU[2];
+        unsigned char ucBytesU1To2[3];
+        unsigned char ucBytesU3To4[3];
+        unsigned char ucSuppliesCount[2];
+        std::uint64_t ulSuppliesCount;
+        unsigned char ucSuppliesText[SUPPLIES_TEXT_SIZE];
+        unsigned char ucTonerType[5];
+        unsigned char ucSupply1000[3];
+        unsigned char ucSupply1001[3];
+        unsigned char ucSupply1002[3];
+        unsigned char ucSupply1003[5];
+        unsigned char ucSupply1004[5];
+        unsigned char ucSupply1100[3];
+        unsigned char ucSupply1101[5];
+        unsigned char ucSupply1102[5];
+        std::uint64_t ulTonerType;
+        std::uint64_t ulSupply1000;
+        std::uint64_t ulSupply1001;
+        std::uint64_t ulSupply1002;
+        std::uint64_t ulSupply1003;
+        std::uint64_t ulSupply1004;
+        std::uint64_t ulSupply1100;
+        std::uint64_t ulSupply1101;
+        std::uint64_t ulSupply1102;
+    };
+
     struct stSuppliesSlot
     {
         unsigned char* pRaw;
@@ -82,54 +141,5 @@ private:
 
     std::vector<std::uint64_t> listErrorCode1;
     std::vector<std::uint64_t> listErrorCode2;
-    unsigned char ucByte7[2];
-    unsigned char ucBytes8To9[3];
-    unsigned char ucBytes10To11[3];
-    unsigned char ucLen1[3];
-    unsigned char ucInfo1[TEXT_SIZE];
-    std::uint64_t ulLen1;
-    unsigned char ucLen2[3];
-    unsigned char ucInfo2[TEXT_SIZE];
-    std::uint64_t ulLen2;
-    unsigned char ucLen3[3];
-    unsigned char ucInfo3[TEXT_SIZE];
-    std::uint64_t ulLen3;
-    unsigned char ucBytesBehindInfo3[3];
-    unsigned char ucStatusCode[2];
-    unsigned char ucLen5[2];
-    unsigned char ucBlock[BLOCK_SIZE];
-    unsigned char ucErrorCount1[2];
-    unsigned char ucLastErrorCode1[3];
-    unsigned char ucErrorCount2[2];
-    unsigned char ucLastErrorCode2[3];
-    std::uint64_t ulLen5;
-    std::uint64_t ulErrorCount1;
-    std::uint64_t ulErrorCount2;
-    std::uint64_t ulStatusCode;
-    unsigned char ucStatusText[TEXT_SIZE];
-    unsigned char ucLen4[2];
-    unsigned char ucByteU[2];
-    unsigned char ucBytesU1To2[3];
-    unsigned char ucBytesU3To4[3];
-    unsigned char ucSuppliesCount[2];
-    std::uint64_t ulSuppliesCount;
-    unsigned char ucSuppliesText[SUPPLIES_TEXT_SIZE];
-    unsigned char ucTonerType[5];
-    unsigned char ucSupply1000[3];
-    unsigned char ucSupply1001[3];
-    unsigned char ucSupply1002[3];
-    unsigned char ucSupply1003[5];
-    unsigned char ucSupply1004[5];
-    unsigned char ucSupply1100[3];
-    unsigned char ucSupply1101[5];
-    unsigned char ucSupply1102[5];
-    std::uint64_t ulTonerType;
-    std::uint64_t ulSupply1000;
-    std::uint64_t ulSupply1001;
-    std::uint64_t ulSupply1002;
-    std::uint64_t ulSupply1003;
-    std::uint64_t ulSupply1004;
-    std::uint64_t ulSupply1100;
-    std::uint64_t ulSupply1101;
-    std::uint64_t ulSupply1102;
+    stReplyFields stFields;
 };

@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -73,24 +76,35 @@ int UdpStatusChannel::Poll(const QString& host, unsigned char* buffer)
     if (socket.iFd < 0)
         return RESULT_NO_SOCKET;
 
-    const ssize_t sent =
-        ::sendto(socket.iFd, c_ucRequest, REQUEST_SIZE, 0,
-                 reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
-    if (sent != REQUEST_SIZE)
+    // Connected to the printer's status port, the socket takes datagrams from there alone: the
+    // kernel drops whatever another host or a local program sends to the poll's port.
+    if (::connect(socket.iFd, reinterpret_cast<const sockaddr*>(&destination),
+                  sizeof destination) != 0)
+        return RESULT_SEND_FAILED;
+    if (::send(socket.iFd, c_ucRequest, REQUEST_SIZE, 0) != REQUEST_SIZE)
         return RESULT_SEND_FAILED;
 
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(RECEIVE_TIMEOUT_S);
     timeval timeout;
     timeout.tv_sec = RECEIVE_TIMEOUT_S;
     timeout.tv_usec = 0;
-    if (::setsockopt(socket.iFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
-        return RESULT_NO_TIMEOUT;
-
-    // The reply may come from any address; the socket's own port is what pairs it with this poll.
-    sockaddr_in sender;
-    socklen_t senderLength = sizeof sender;
-    const ssize_t received = ::recvfrom(socket.iFd, buffer, BUFFER_SIZE, 0,
-                                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (received < MIN_REPLY_SIZE)
-        return RESULT_NO_REPLY;
-    return static_cast<int>(received);
+    for (;;) {
+        if (::setsockopt(socket.iFd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
+            return RESULT_NO_TIMEOUT;
+        const ssize_t received = ::recv(socket.iFd, buffer, BUFFER_SIZE, 0);
+        if (received >= 0 || errno != ECONNREFUSED)
+            return received < MIN_REPLY_SIZE ? RESULT_NO_REPLY : static_cast<int>(received);
+        // An ICMP "port unreachable" for the request (nothing listens on the status port, or
+        // someone pretends so) arrives on a connected socket as this error, at once. It is no
+        // reply: the poll waits out its time as for a silent printer, and takes a reply that
+        // still comes.
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return RESULT_NO_REPLY;
+        timeout.tv_sec = static_cast<time_t>(left.count() / 1000000);
+        // Never zero, which would mean no time-out at all.
+        timeout.tv_usec = static_cast<suseconds_t>(std::max<long long>(left.count() % 1000000, 1));
+    }
 }

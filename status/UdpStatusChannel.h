@@ -5,7 +5,7 @@
 #include <netinet/in.h>
 
 // One status poll of a network printer: the fixed request datagram to UDP port 9300 and one
-// reply datagram back, on a socket of the poll's own.
+// reply datagram back from that address and port, on a socket of the poll's own.
 class UdpStatusChannel
 {
 public:

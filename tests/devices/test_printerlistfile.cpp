@@ -19,6 +19,7 @@ private slots:
     void shorterListKeepsOldSections();
     void unforcedWriteLeavesFileAlone();
     void unforcedWriteCreatesMissingFile();
+    void failedWriteReported();
 
 private:
     QString Path() const { return m_dir->filePath(QStringLiteral("printerlist.ini")); }
@@ -182,6 +183,19 @@ void TestPrinterListFile::unforcedWriteCreatesMissingFile()
     QCOMPARE(ReadAll(), QByteArray("[Main]\nCount=1\n\n[printer_0]\nConnectType=2\n"
                                    "Model=Orvo Q7020D\nName=B\nPort=127.0.0.2\n"
                                    "URI=socket://127.0.0.2:9100\n"));
+}
+
+void TestPrinterListFile::failedWriteReported()
+{
+    // A file stands where the directory should be. The device manager retries only a write that
+    // reports its failure, forced or not.
+    QFile blocker(m_dir->filePath(QStringLiteral("cfg")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString path = m_dir->filePath(QStringLiteral("cfg/printerlist.ini"));
+    const stPrinterInfo a = Net(QStringLiteral("A"), QStringLiteral("Q7020"), "127.0.0.1");
+    QVERIFY(!PrinterListFile::Write(path, {a}, true));
+    QVERIFY(!PrinterListFile::Write(path, {a}, false));
 }
 
 QTEST_GUILESS_MAIN(TestPrinterListFile)

@@ -17,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <net/if.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -44,6 +46,26 @@ QByteArray ReadyReply()
         .addSupply(0x0000, "Toner")
         .addSupplyValue(0x1003, 123456, 4)
         .build();
+}
+
+// Local ports of the UDP sockets in this network namespace, but for `except`.
+QList<quint16> UdpPorts(const QList<quint16>& except)
+{
+    QList<quint16> ports;
+    QFile file(QStringLiteral("/proc/net/udp"));
+    if (!file.open(QIODevice::ReadOnly))
+        return ports;
+    file.readLine(); // the column titles
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2)
+            continue;
+        const quint16 port =
+            quint16(fields.at(1).mid(fields.at(1).indexOf(':') + 1).toUInt(nullptr, 16));
+        if (!except.contains(port))
+            ports << port;
+    }
+    return ports;
 }
 } // namespace
 
@@ -243,6 +265,68 @@ private slots:
         const QByteArray file = ReadAll(StatusFile());
         QCOMPARE(file.size(), 2048);
         QVERIFY(file.startsWith(ReadyReply()));
+    }
+
+    // Datagrams that do not come from the printer's address and status port never count as
+    // its reply, however early they arrive; the printer's own reply is taken.
+    void replyOnlyFromPrinter_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("port");
+        QTest::newRow("another address") << "127.0.0.3" << 9300;
+        QTest::newRow("another port") << "127.0.0.1" << 9301;
+    }
+    void replyOnlyFromPrinter()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, port);
+        const QByteArray spoofed = ReplyBuilder().setStatusCode(7).setStatusText("Spoofed").build();
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in from = {};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(quint16(port));
+        inet_pton(AF_INET, address.toLatin1().constData(), &from.sin_addr);
+        QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0);
+
+        // The printer answers late; meanwhile every other UDP port here is sprayed.
+        QCOMPARE(Ctl("delay 300"), QByteArray("ok"));
+        std::atomic<bool> done{false};
+        std::atomic<int> hits{0};
+        std::thread spoofer([&] {
+            while (!done) {
+                for (quint16 target : UdpPorts({9300, quint16(port)})) {
+                    sockaddr_in to = {};
+                    to.sin_family = AF_INET;
+                    to.sin_port = htons(target);
+                    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                    if (::sendto(fd, spoofed.constData(), size_t(spoofed.size()), 0,
+                                 reinterpret_cast<sockaddr*>(&to), sizeof to) == spoofed.size())
+                        ++hits;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        const int result = m_worker->GetPrinterStatusUDP(QStringLiteral("127.0.0.1"));
+        done = true;
+        spoofer.join();
+        ::close(fd);
+        QVERIFY2(hits > 0, "the poll's socket was never sprayed");
+        QCOMPARE(result, 0);
+        QCOMPARE(ReadAll(StatusFile()), ReadyReply());
+        QCOMPARE(m_worker->Printer().stState.strStatusText, QStringLiteral("Warming up"));
+    }
+
+    // Nothing listens on the status port: the ICMP error that comes back at once is no reply,
+    // and the poll ends as it does for a silent printer.
+    void portUnreachable()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(m_worker->GetPrinterStatusUDP(QStringLiteral("127.0.0.4")), -5);
+        QVERIFY2(timer.elapsed() >= 1900 && timer.elapsed() < 3500,
+                 qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(!QFile::exists(StatusFile()));
     }
 
     // Each poll has its own socket: replies cannot cross between workers polling at once.
