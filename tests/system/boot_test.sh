@@ -74,6 +74,9 @@ stop_container() {
 }
 cleanup() {
     stop_container
+    # The logs of the last run stay in the build tree for a look after a failure.
+    rm -rf "$build/systemtest-logs"
+    mkdir -p "$build/systemtest-logs" && cp "$work"/*.log "$build/systemtest-logs/" 2>/dev/null
     # The container's mounts live in systemd-nspawn's own namespace and go with it; anything
     # still mounted below the work directory would be a leak, never something to delete through.
     if grep -q " $work/" /proc/self/mounts; then
@@ -87,12 +90,14 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # --- The prepared root ---------------------------------------------------------------------
-prepare_root() {
+mirror_usable() {
     command -v debootstrap >/dev/null 2>&1 || skip "debootstrap is not installed"
     [ -n "$mirror" ] || skip "no Debian 12 mirror in the host's apt sources"
     timeout 20 curl -fsS -o /dev/null "${mirror%/}/dists/bookworm/Release" 2>/dev/null ||
         timeout 20 wget -q -O /dev/null "${mirror%/}/dists/bookworm/Release" 2>/dev/null ||
-        skip "the host's Debian mirror does not answer"
+        skip "the host's Debian mirror ($mirror) does not answer"
+}
+prepare_root() {
     local fresh=$work/fresh
     say "preparing a Debian 12 root (first run; cached afterwards in $cache_dir)"
     debootstrap --variant=minbase --include="$base_packages" bookworm "$fresh" "$mirror" \
@@ -139,10 +144,13 @@ build_packages() {
     new_version=$(dpkg-deb -f "$payload/orvo-statusd-new.deb" Version)
 }
 
-build_packages
-if [ ! -f "$cache" ]; then
-    prepare_root
+# A month-old root has stale package lists; rebuild it while the mirror answers.
+if [ -f "$cache" ] && [ -n "$(find "$cache" -mtime +30)" ] && (mirror_usable) >/dev/null; then
+    rm -f "$cache"
 fi
+[ -f "$cache" ] || mirror_usable
+build_packages
+[ -f "$cache" ] || prepare_root
 say "copying the cached root $cache"
 mkdir -p "$root"
 tar -C "$root" --numeric-owner -I zstd -xf "$cache" || { echo "cannot unpack $cache"; exit 1; }
@@ -175,7 +183,7 @@ systemd-nspawn -q -D "$root" --register=no --keep-unit --bind-ro="$payload:/srv/
 
 # --- Running things in the booted container ------------------------------------------------
 leader=
-boot() {
+boot() { # boot FIRST: a first boot that fails says the host cannot boot containers
     systemd-nspawn -q -D "$root" -M "orvo-systest-$$" --boot --register=no --keep-unit \
         --private-network --console=read-only --bind-ro="$payload:/srv/payload" \
         >>"$work/console.log" 2>&1 &
@@ -184,25 +192,26 @@ boot() {
     local deadline=$((SECONDS + 60))
     while [ $SECONDS -lt $deadline ]; do
         kill -0 "$nspawn_pid" 2>/dev/null || break
-        [ -n "$leader" ] || leader=$(pgrep -P "$nspawn_pid" | head -1)
-        if [ -n "$leader" ] &&
-            in_ct timeout 10 systemctl is-system-running --wait >/dev/null 2>&1; then
-            return 0
-        fi
-        # "degraded" also ends the wait; it is judged by the checks, not here.
-        if [ -n "$leader" ] && in_ct systemctl is-system-running 2>/dev/null | grep -q degraded; then
-            return 0
+        # The container's systemd, not the short-lived helper systemd-nspawn forks first.
+        leader=$(pgrep -x -P "$nspawn_pid" systemd | head -1)
+        # "degraded" also ends the wait: the checks judge the units that matter.
+        if [ -n "$leader" ]; then
+            case $(in_ct timeout 10 systemctl is-system-running --wait 2>/dev/null) in
+            running | degraded) return 0 ;;
+            esac
         fi
         sleep 0.2
     done
     tail -30 "$work/console.log"
-    echo "the container did not boot"
+    [ "$1" = first ] && skip "this host cannot boot a Debian 12 container (console above)"
+    echo "the container did not boot again"
     exit 1
 }
 power_off() {
     in_ct systemctl poweroff >/dev/null 2>&1
     local deadline=$((SECONDS + 30))
     while kill -0 "$nspawn_pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+    kill -0 "$nspawn_pid" 2>/dev/null && say "the container did not power off in 30 s"
     stop_container
 }
 in_ct() {
@@ -241,7 +250,7 @@ svc=orvo-statusd.service
 
 # --- First boot ------------------------------------------------------------------------------
 say "booting the container"
-boot
+boot first
 say "installing cups"
 apt_install apt-cups cups || { tail -20 "$work/apt-cups.log"; echo "cannot install cups"; exit 1; }
 say "installing the package"
@@ -365,7 +374,7 @@ for limit in orvo-statusd.service:3.0 orvo-add-printer.service:5.0; do
 done
 
 journal() {
-    in_ct journalctl -q --no-pager -o short-monotonic -u orvo-statusd.service \
+    in_ct journalctl -q -b 0 --no-pager -o short-monotonic -u orvo-statusd.service \
         -u orvo-statusd.path -u orvo-add-printer.service >>"$work/journal.log" 2>&1
 }
 journal
@@ -373,7 +382,7 @@ say "rebooting"
 power_off
 
 # --- Second boot: the same root -----------------------------------------------------------
-boot
+boot again
 until_ct 30 "systemctl is-active -q $svc"
 check "service runs after a reboot" $?
 
@@ -414,6 +423,7 @@ in_ct apt-get purge -y orvo-statusd >"$work/apt-purge.log" 2>&1
 left=$(in_ct find /opt/orvo 2>/dev/null | head -5)
 [ -z "$left" ]
 check "purge leaves nothing under /opt/orvo" $? "$(tr '\n' ' ' <<<"$left")"
+say "powering off"
 power_off
 
 say "done: $failed failed check(s)"
