@@ -39,6 +39,7 @@ tool_packages="umockdev"
 cached_debs="cups cups-client cups-bsd libqt5core5a libusb-1.0-0"
 # The container gets the host's Debian 12 suites (release, updates, security), so its CUPS is
 # what a maintained system runs. The mirror comes from the host, never from this file.
+# shellcheck disable=SC2016 # apt's own placeholders
 sources=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(ORIGIN)' \
     'Identifier: Packages' 2>/dev/null |
     awk '$4 == "Debian" && $2 ~ /^bookworm(-updates|-security)?$/ && $3 == "main" {
@@ -52,6 +53,21 @@ mkdir -p "$cache_dir" || skip "cannot create $cache_dir"
 # One run at a time: runs share the cache and /run/systemd/nspawn.
 exec 9>"$cache_dir/.lock"
 flock -w 1800 9 || { echo "another system test holds $cache_dir/.lock"; exit 1; }
+
+nspawn_bin=$(command -v systemd-nspawn)
+# A run killed outright (SIGKILL, a CI timeout) leaves its directory behind, maybe with its
+# container still running on it.
+for stale in /var/tmp/orvo-systemtest.*; do
+    [ -d "$stale" ] || continue
+    pid=$(cat "$stale/nspawn.pid" 2>/dev/null)
+    if [ -n "$pid" ] && [ "$(readlink "/proc/$pid/exe")" = "$nspawn_bin" ] &&
+        grep -qzxF "$stale/root" "/proc/$pid/cmdline"; then
+        kill -TERM "$pid"
+        deadline=$((SECONDS + 20))
+        while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
+    fi
+    grep -q " $stale/" /proc/self/mounts || rm -rf "$stale"
+done
 
 work=$(mktemp -d /var/tmp/orvo-systemtest.XXXXXX)
 root=$work/root
@@ -72,7 +88,11 @@ stop_container() {
     wait "$nspawn_pid" 2>/dev/null
     nspawn_pid=
 }
+main_pid=$BASHPID
 cleanup() {
+    # A signal that arrives while bash forks a command substitution runs the traps in the
+    # child too; only the main process cleans up.
+    [ "$BASHPID" = "$main_pid" ] || return 0
     stop_container
     # The logs of the last run stay in the build tree for a look after a failure.
     rm -rf "$build/systemtest-logs"
@@ -84,10 +104,18 @@ cleanup() {
     else
         rm -rf "$work"
     fi
-    [ $nspawn_dir_existed = 0 ] && rm -rf /run/systemd/nspawn
+    # systemd-nspawn --register=no leaves this behind where /run is no tmpfs; another
+    # container running now may still use it.
+    if [ $nspawn_dir_existed = 0 ] && ! pgrep -x systemd-nspawn >/dev/null; then
+        rm -rf /run/systemd/nspawn
+    fi
 }
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+on_signal() {
+    [ "$BASHPID" = "$main_pid" ] || kill -TERM "$main_pid"
+    exit 130
+}
+trap on_signal INT TERM
 
 # --- The prepared root ---------------------------------------------------------------------
 mirror_usable() {
@@ -112,8 +140,12 @@ prepare_root() {
             apt-get install -y -qq --no-install-recommends --download-only $cached_debs" \
         >"$work/prepare.log" 2>&1 ||
         { tail -20 "$work/prepare.log"; echo "preparing the root failed"; exit 1; }
-    tar -C "$fresh" --numeric-owner -I 'zstd -T0 -3' -cf "$cache.tmp" . &&
-        mv "$cache.tmp" "$cache" || { rm -f "$cache.tmp"; echo "cannot write $cache"; exit 1; }
+    if ! tar -C "$fresh" --numeric-owner -I 'zstd -T0 -3' -cf "$cache.tmp" . ||
+        ! mv "$cache.tmp" "$cache"; then
+        rm -f "$cache.tmp"
+        echo "cannot write $cache"
+        exit 1
+    fi
     rm -rf "$fresh"
     # Older entries of other keys only take space.
     find "$cache_dir" -maxdepth 1 -name 'bookworm-*.tar.zst' ! -path "$cache" -delete
@@ -142,6 +174,8 @@ build_packages() {
     cp "$deb1" "$payload/orvo-statusd-old.deb"
     cp "$work"/deb2/*.deb "$payload/orvo-statusd-new.deb"
     new_version=$(dpkg-deb -f "$payload/orvo-statusd-new.deb" Version)
+    dpkg --compare-versions "$new_version" gt "$version" ||
+        { echo "the rebuilt package's version $new_version is not above $version"; exit 1; }
 }
 
 # A month-old root has stale package lists; rebuild it while the mirror answers.
@@ -167,7 +201,7 @@ cp "$src/scripts/testenv/usb-backend" "$src/scripts/testenv/model-keys" "$payloa
 cp "$here/orvo-printer.umockdev" "$payload/"
 sed 's/3a5c/04b8/g' "$here/orvo-printer.umockdev" >"$payload/other-vendor.umockdev"
 mkdir -p "$payload/model/Orvo"
-# shellcheck source=../../scripts/testenv/make-ppd
+# shellcheck source=/dev/null
 source "$src/scripts/testenv/make-ppd"
 while read -r model_key; do
     [[ -z $model_key || $model_key == \#* ]] && continue
@@ -188,6 +222,7 @@ boot() { # boot FIRST: a first boot that fails says the host cannot boot contain
         --private-network --console=read-only --bind-ro="$payload:/srv/payload" \
         >>"$work/console.log" 2>&1 &
     nspawn_pid=$!
+    echo "$nspawn_pid" >"$work/nspawn.pid"
     leader=
     local deadline=$((SECONDS + 60))
     while [ $SECONDS -lt $deadline ]; do
@@ -325,6 +360,7 @@ check "orvo-add-printer.service succeeds with no USB printer" $? \
 
 # An Orvo USB printer as CUPS sees it: the test backend lists it, the maker's PPDs are where
 # the queue creation looks for them.
+# shellcheck disable=SC2016 # expanded inside the container
 in_sh 'mkdir -p /usr/share/cups/model /run/orvo-testenv &&
     cp -r /srv/payload/model/Orvo /usr/share/cups/model/ &&
     echo "usb://Orvo/Q7040DN?serial=SYS0001" >/run/orvo-testenv/usb-devices &&
@@ -389,6 +425,7 @@ check "service runs after a reboot" $?
 say "upgrading to $new_version"
 apt_install apt-upgrade /srv/payload/orvo-statusd-new.deb
 check "package upgrades" $? "$(tail -3 "$work/apt-upgrade.log")"
+# shellcheck disable=SC2016
 installed=$(in_ct dpkg-query -W -f '${Version}' orvo-statusd 2>/dev/null)
 exe=
 until_ct 20 "systemctl is-active -q $svc"
