@@ -97,8 +97,11 @@ cleanup() {
     # The logs of the last run stay in the build tree for a look after a failure.
     rm -rf "$build/systemtest-logs"
     mkdir -p "$build/systemtest-logs" && cp "$work"/*.log "$build/systemtest-logs/" 2>/dev/null
-    # The container's mounts live in systemd-nspawn's own namespace and go with it; anything
-    # still mounted below the work directory would be a leak, never something to delete through.
+    # The container's mounts live in systemd-nspawn's own namespace and go with it; a
+    # debootstrap that failed half-way may leave /proc or /sys mounted in its target.
+    awk -v w="$work/" 'index($2, w) == 1 { print $2 }' /proc/self/mounts | sort -r |
+        while read -r mnt; do umount "$mnt"; done
+    # Never delete through a mount that is still there.
     if grep -q " $work/" /proc/self/mounts; then
         echo "mounts left below $work: not removing it"
     else
