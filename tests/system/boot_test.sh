@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# boot_test.sh SOURCE_DIR BUILD_DIR PRINTER_SIM
+# boot_test.sh SOURCE_DIR BUILD_DIR PRINTER_SIM USB_SIM
 #
 # Installs the Debian package into a Debian 12 system booted with systemd in a container and
 # checks what only a real systemd shows: the units, the path unit, the udev rule, restarts,
@@ -14,6 +14,7 @@ set -uo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
 sim=$3
+usbsim=${4:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 cache_dir=${ORVO_SYSTEMTEST_CACHE:-/var/cache/orvo-systemtest}
 SKIP=77
@@ -31,6 +32,7 @@ for tool in systemd-nspawn nsenter zstd flock cpack dpkg-deb; do
     command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed (scripts/lib/deps.sh lists it)"
 done
 [ -f "$sim" ] || { echo "printer simulator not found at $sim"; exit 1; }
+[ -x "$usbsim" ] || { echo "USB printer emulator not found at '$usbsim'"; exit 1; }
 
 # Everything the cached root holds depends on these; a change makes a new cache entry.
 recipe_version=1
@@ -200,6 +202,9 @@ ln -sf /dev/null "$root/etc/systemd/system/colord.service"
 
 # What the tests bring into the container, read-only at /srv/payload.
 cp "$sim" "$payload/orvo-printer-sim"
+cp "$usbsim" "$payload/orvo-usb-sim"
+printf 'info1 = Orvo Q7040DN\nstatus_code = 0\n' >"$work/reply.txt"
+python3 "$sim" build "$work/reply.txt" >"$payload/ready.hex" || { echo "cannot build a reply"; exit 1; }
 cp "$src/scripts/testenv/usb-backend" "$src/scripts/testenv/model-keys" "$payload/"
 cp "$here/orvo-printer.umockdev" "$payload/"
 sed 's/3a5c/04b8/g' "$here/orvo-printer.umockdev" >"$payload/other-vendor.umockdev"
@@ -411,6 +416,31 @@ for limit in orvo-statusd.service:3.0 orvo-add-printer.service:5.0; do
     [ -n "$figure" ] && awk -v f="$figure" -v l="${limit#*:}" 'BEGIN { exit !(f <= l) }'
     check "systemd-analyze security $unit at most ${limit#*:}" $? "${figure:-no figure}"
 done
+
+# The service's USB path inside its sandbox: libusb enumerates, opens, detaches the kernel
+# driver, claims and asks for the status of an emulated printer. umockdev emulates /sys and
+# /dev/bus/usb in user space, so this proves the system call filter, the address families and
+# the file system view, not the kernel's checks on a real device node.
+usb_queue=$(sed -n 's|^device for \(.*\): usb://Orvo/Q7040DN?serial=SYS0001$|\1|p' "$work/lpstat.log")
+ctl=/run/orvo-usb-sim.ctl
+in_ct systemd-run -q --unit=orvo-usb-sim -p RuntimeDirectory=orvo-usb-sim \
+    -p Environment=TMPDIR=/run/orvo-usb-sim /srv/payload/orvo-usb-sim --control $ctl \
+    --device Q7040DN:SYS0001 --reply /srv/payload/ready.hex --ready /run/orvo-usb-sim.ready
+until_ct 20 "test -s /run/orvo-usb-sim.ready" || echo "(USB printer emulator did not start)"
+testbed=$(in_ct cat /run/orvo-usb-sim.ready 2>/dev/null)
+in_ct /srv/payload/orvo-usb-sim ctl $ctl driver 0 on >/dev/null
+in_sh "mkdir -p /run/systemd/system/$svc.d &&
+    printf '[Service]\nEnvironment=LD_PRELOAD=libumockdev-preload.so.0 UMOCKDEV_DIR=%s\n' \
+        '$testbed' >/run/systemd/system/$svc.d/usb-emulator.conf &&
+    systemctl daemon-reload && systemctl restart $svc"
+until_ct 30 "test -s '$cfg/$usb_queue.dat'"
+rc=$?
+counts=$(in_ct /srv/payload/orvo-usb-sim ctl $ctl count 0 2>&1)
+[ -n "$usb_queue" ] && [ $rc = 0 ] && [[ $counts =~ status\ [1-9].*detach\ [1-9] ]]
+check "sandboxed service reads an emulated USB printer's status" $? \
+    "queue '${usb_queue}', emulator: $counts"
+in_sh "rm -r /run/systemd/system/$svc.d && systemctl daemon-reload && systemctl stop orvo-usb-sim &&
+    systemctl restart $svc"
 
 journal() {
     in_ct journalctl -q -b 0 --no-pager -o short-monotonic -u orvo-statusd.service \
