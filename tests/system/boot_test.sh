@@ -108,6 +108,7 @@ cleanup() {
         echo "mounts left below $work: not removing it"
     else
         rm -rf "$work"
+        say "cleaned up"
     fi
     # systemd-nspawn --register=no leaves this behind where /run is no tmpfs; another
     # container running now may still use it.
