@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSet>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QThread>
@@ -115,39 +114,6 @@ QList<stErrorEntry> MapErrors(const std::vector<std::uint64_t>& codes)
         list.append(entry);
     }
     return list;
-}
-
-// The supplies types a decoded reply carries: the parser gives a type it did not see the value 0,
-// which must not read as an empty toner. Walks the entries behind the fields whose lengths the
-// parser already checked; every read is bounds-checked all the same.
-QSet<quint16> CarriedSupplyTypes(const QByteArray& data, const UtilPrinterStatus& reply)
-{
-    QSet<quint16> types;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
-    const quint64 size = quint64(data.size());
-    const auto byteAt = [&](quint64 offset, bool* ok) -> quint64 {
-        *ok = *ok && offset < size;
-        return *ok ? bytes[offset] : 0;
-    };
-    bool ok = true;
-    // Texts 1 to 3, each behind its 2-byte length, start at offset 12; two bytes follow them.
-    const quint64 q =
-        12 + 2 + reply.info1Length() + 2 + reply.info2Length() + 2 + reply.info3Length();
-    const quint64 r = q + 4 + byteAt(q + 3, &ok); // status code, status text
-    const quint64 s = r + 1 + byteAt(r, &ok);     // opaque block
-    const quint64 t = s + 1 + 2 * byteAt(s, &ok); // error code list 1
-    const quint64 u = t + 1 + 2 * byteAt(t, &ok); // error code list 2
-    const quint64 count = byteAt(u + 5, &ok);
-    quint64 entry = u + 6;
-    for (quint64 i = 0; ok && i < count; ++i) {
-        const quint64 type = (byteAt(entry, &ok) << 8) | byteAt(entry + 1, &ok);
-        const quint64 length = byteAt(entry + 2, &ok);
-        if (ok && entry + 3 + length <= size) {
-            types.insert(quint16(type));
-        }
-        entry += 3 + length;
-    }
-    return types;
 }
 
 } // namespace
@@ -421,12 +387,11 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
         {0x1100, reply.supply1100()}, {0x1101, reply.supply1101()}, {0x1102, reply.supply1102()},
     };
     report->listSupplies.clear();
-    const QSet<quint16> carried = CarriedSupplyTypes(data, reply);
     for (const auto& supply : supplies) {
         stSupplyEntry entry;
         entry.usType = supply.usType;
         entry.ulValue = supply.ulValue;
-        entry.bCarried = carried.contains(supply.usType);
+        entry.bCarried = reply.hasSupply(supply.usType);
         report->listSupplies.append(entry);
     }
 }
