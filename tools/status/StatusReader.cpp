@@ -9,16 +9,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
-#include <QTemporaryFile>
 #include <QThread>
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -80,6 +82,51 @@ ReadResult ReadCapped(const QString& path, qint64 cap, QByteArray* data, qint64*
     data->resize(int(done));
     ::close(fd);
     return ReadResult::Ok;
+}
+
+// An in-memory file holding content, readable by path as /proc/self/fd/N, so that reading needs no
+// writable directory; -1 with error set when it cannot be made.  QSettings keeps a parsed file by
+// path and reuses it while size and modification time match: fd numbers repeat, so every copy gets
+// a modification time of its own or a list of the same size could come back as an earlier one.
+int MemoryCopy(const QByteArray& content, QString* path, QString* error)
+{
+    static std::atomic<qint64> s_copies{0};
+    const int fd = ::memfd_create(PRINTER_LIST_FILE, MFD_CLOEXEC);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    const auto fail = [fd, error](const QString& why) {
+        *error = why;
+        ::close(fd);
+        return -1;
+    };
+    qint64 done = 0;
+    while (done < content.size()) {
+        const ssize_t put = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return fail(put < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                : QStringLiteral("nothing written"));
+        }
+        done += put;
+    }
+    const time_t stamp = time_t(++s_copies);
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    if (::futimens(fd, times) != 0) {
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    // Without /proc the path names nothing, and QSettings would read it as an empty list.
+    *path = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    struct stat byFd = {};
+    struct stat byPath = {};
+    if (::fstat(fd, &byFd) != 0 || ::stat(QFile::encodeName(*path).constData(), &byPath) != 0 ||
+        byFd.st_dev != byPath.st_dev || byFd.st_ino != byPath.st_ino) {
+        return fail(QStringLiteral("%1 does not lead to it (is /proc mounted?)").arg(*path));
+    }
+    return fd;
 }
 
 // A value that QSettings split at commas comes back as a list; the service never writes one, but
@@ -189,12 +236,15 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     }
     // QSettings reads only from a path: give it a private copy of what was read, so that it
     // neither meets a file swapped in meanwhile nor reads more than the cap.
-    QTemporaryFile copy;
-    if (!copy.open() || copy.write(content) != content.size() || !copy.flush()) {
-        list.strProblem = QStringLiteral("cannot copy printerlist.ini: %1").arg(copy.errorString());
+    QString copyPath;
+    const int copy = MemoryCopy(content, &copyPath, &error);
+    if (copy < 0) {
+        list.strProblem = QStringLiteral("cannot copy printerlist.ini into memory: %1").arg(error);
         return;
     }
-    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    // Declared before the settings, so the copy outlives them.
+    const auto closeCopy = qScopeGuard([copy] { ::close(copy); });
+    QSettings settings(copyPath, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     if (settings.status() != QSettings::NoError) {
         list.strProblem = QStringLiteral("printerlist.ini is not an INI file");
