@@ -209,31 +209,31 @@ bool UtilPrinterStatus::findSuppliesSlot(unsigned long type, stSuppliesSlot* slo
     stReplyFields& f = stFields;
     switch (type) {
     case 0x0001:
-        *slot = {f.ucTonerType, sizeof(f.ucTonerType), &f.ulTonerType};
+        *slot = {f.ucTonerType, sizeof(f.ucTonerType), &f.ulTonerType, 1u << 0};
         return true;
     case 0x1000:
-        *slot = {f.ucSupply1000, sizeof(f.ucSupply1000), &f.ulSupply1000};
+        *slot = {f.ucSupply1000, sizeof(f.ucSupply1000), &f.ulSupply1000, 1u << 1};
         return true;
     case 0x1001:
-        *slot = {f.ucSupply1001, sizeof(f.ucSupply1001), &f.ulSupply1001};
+        *slot = {f.ucSupply1001, sizeof(f.ucSupply1001), &f.ulSupply1001, 1u << 2};
         return true;
     case 0x1002:
-        *slot = {f.ucSupply1002, sizeof(f.ucSupply1002), &f.ulSupply1002};
+        *slot = {f.ucSupply1002, sizeof(f.ucSupply1002), &f.ulSupply1002, 1u << 3};
         return true;
     case 0x1003:
-        *slot = {f.ucSupply1003, sizeof(f.ucSupply1003), &f.ulSupply1003};
+        *slot = {f.ucSupply1003, sizeof(f.ucSupply1003), &f.ulSupply1003, 1u << 4};
         return true;
     case 0x1004:
-        *slot = {f.ucSupply1004, sizeof(f.ucSupply1004), &f.ulSupply1004};
+        *slot = {f.ucSupply1004, sizeof(f.ucSupply1004), &f.ulSupply1004, 1u << 5};
         return true;
     case 0x1100:
-        *slot = {f.ucSupply1100, sizeof(f.ucSupply1100), &f.ulSupply1100};
+        *slot = {f.ucSupply1100, sizeof(f.ucSupply1100), &f.ulSupply1100, 1u << 6};
         return true;
     case 0x1101:
-        *slot = {f.ucSupply1101, sizeof(f.ucSupply1101), &f.ulSupply1101};
+        *slot = {f.ucSupply1101, sizeof(f.ucSupply1101), &f.ulSupply1101, 1u << 7};
         return true;
     case 0x1102:
-        *slot = {f.ucSupply1102, sizeof(f.ucSupply1102), &f.ulSupply1102};
+        *slot = {f.ucSupply1102, sizeof(f.ucSupply1102), &f.ulSupply1102, 1u << 8};
         return true;
     default:
         return false;
@@ -254,6 +254,15 @@ void UtilPrinterStatus::setSuppliesData(unsigned long type, const unsigned char*
     }
     keepBytes({slot.pRaw, slot.ulWidth}, data, n);
     *slot.pValue = byteToDWORD(data, n);
+    stFields.uCarriedSupplies |= slot.uBit;
+}
+
+bool UtilPrinterStatus::hasSupply(unsigned long type) const
+{
+    stSuppliesSlot slot;
+    // Only looked up here, never written through.
+    return const_cast<UtilPrinterStatus*>(this)->findSuppliesSlot(type, &slot) &&
+           (stFields.uCarriedSupplies & slot.uBit) != 0;
 }
 
 const unsigned char* UtilPrinterStatus::rawSuppliesSlot(unsigned long type,

@@ -69,6 +69,11 @@ public:
     std::uint64_t supply1101() const { return stFields.ulSupply1101; }
     std::uint64_t supply1102() const { return stFields.ulSupply1102; }
 
+    // Whether the last parsed reply carried an entry of this supplies type: the values above are 0
+    // for a type the reply did not carry as well as for a carried 0.  Types with a value slot only
+    // (0x0001, 0x1000-0x1004, 0x1100-0x1102); false for any other type.
+    bool hasSupply(unsigned long type) const;
+
     // Raw bytes of a supplies type's slot (value bytes and terminator) and its width; nullptr and
     // 0 for a type without a slot.  For checks that a value never spills out of its slot.
     const unsigned char* rawSuppliesSlot(unsigned long type, unsigned long* width) const;
@@ -128,6 +133,7 @@ private:
         std::uint64_t ulSupply1100;
         std::uint64_t ulSupply1101;
         std::uint64_t ulSupply1102;
+        unsigned int uCarriedSupplies; // one bit per slot, by stSuppliesSlot::uBit
     };
 
     struct stSuppliesSlot
@@ -135,6 +141,7 @@ private:
         unsigned char* pRaw;
         unsigned long ulWidth;
         std::uint64_t* pValue;
+        unsigned int uBit;
     };
     bool findSuppliesSlot(unsigned long type, stSuppliesSlot* slot);
     void reset();

@@ -317,6 +317,7 @@ void TestUtilPrinterStatus::cutAtEveryLength()
                 decoded = decoded || (end.second == type && n >= end.first);
             }
             QVERIFY2(supplyValue(c, type) == (decoded ? supplyValue(f, type) : 0), at);
+            QVERIFY2(c.hasSupply(type) == decoded, at);
         }
         bool textDecoded = false;
         for (const auto& end : supplyEnds) {
@@ -372,10 +373,12 @@ void TestUtilPrinterStatus::suppliesTypeAndWidth()
     const Parsed p = parse(ReplyBuilder().addSupply(quint16(type), value).build());
     QVERIFY(p.bResult);
     QCOMPARE(supplyValue(*p.status, (unsigned long)type), expected);
-    // Only this type's value is set.
+    // Carried even where its value is 0 (no value bytes); only this type's value is set.
+    QVERIFY(p.status->hasSupply((unsigned long)type));
     for (unsigned long other : c_ulValueTypeList) {
         if (other != (unsigned long)type) {
             QCOMPARE(supplyValue(*p.status, other), u64(0));
+            QVERIFY(!p.status->hasSupply(other));
         }
     }
     // The raw slot keeps as many value bytes as fit before its terminator.
@@ -440,6 +443,7 @@ void TestUtilPrinterStatus::unknownTypesSkipped()
     QCOMPARE(p.status->supply1102(), u64(0x01020304));
     QCOMPARE(p.status->supply1001(), u64(9));
     QCOMPARE(p.status->suppliesText(), "");
+    QVERIFY(!p.status->hasSupply((unsigned long)unknownType));
     for (unsigned long type : {0x0001ul, 0x1002ul, 0x1003ul, 0x1004ul, 0x1100ul, 0x1101ul}) {
         QCOMPARE(supplyValue(*p.status, type), u64(0));
     }
@@ -678,6 +682,7 @@ void TestUtilPrinterStatus::reparseClearsEarlierReply()
     QVERIFY(s.errorCodes1().empty());
     QCOMPARE(s.suppliesText(), "");
     QCOMPARE(s.supply1000(), u64(0));
+    QVERIFY(!s.hasSupply(0x1000));
 }
 
 void TestUtilPrinterStatus::fixtureFiles_data()

@@ -33,10 +33,12 @@ struct RunResult
     QByteArray baErr;
 };
 
-RunResult RunTool(const QStringList& args)
+RunResult RunTool(const QStringList& args,
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
 {
     RunResult result;
     QProcess process;
+    process.setProcessEnvironment(env);
     process.start(kTool, args);
     result.bFinished = process.waitForFinished(kRunTimeoutMs);
     if (!result.bFinished) {
@@ -505,6 +507,10 @@ void TestOrvoStatus::printerList_data()
     QTest::addColumn<QString>("message");    // the warning, or the problem when not read
     QTest::addColumn<QStringList>("absent"); // names that must not appear in the text output
 
+    QTest::newRow("normal list") << ReadFixture(QStringLiteral("normal/printerlist.ini")) << true
+                                 << 2
+                                 << QStringList({QStringLiteral("Office"), QStringLiteral("Lab")})
+                                 << QString() << QStringList();
     QTest::newRow("empty file") << ReadFixture(QStringLiteral("empty/printerlist.ini")) << true << 0
                                 << QStringList() << "printerlist.ini is empty: no printers listed"
                                 << QStringList();
@@ -556,9 +562,15 @@ void TestOrvoStatus::printerList()
     QVERIFY(
         WriteFile(m_strDir + QStringLiteral("/service.hb"), Stamp(QDateTime::currentDateTime())));
 
+    // Reading the list needs no writable directory. The temporary directory is one that takes no
+    // new file even from root (for a missing one Qt falls back to "/", which root can write).
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/proc"));
+
     // Listed printers without a status file have no status yet; an unusable list is unreadable.
     const int exitCode = !read ? 1 : queues.isEmpty() ? 0 : 4;
-    const RunResult run = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
+    const RunResult run =
+        RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir}, env);
     QVERIFY(run.bFinished);
     QCOMPARE(run.iExitCode, exitCode);
     bool ok = false;
@@ -581,7 +593,7 @@ void TestOrvoStatus::printerList()
     }
 
     const RunResult text =
-        RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
+        RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir}, env);
     QVERIFY(text.bFinished);
     QCOMPARE(text.iExitCode, exitCode);
     const TextReport report = ParseText(text.baOut);

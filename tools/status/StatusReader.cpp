@@ -9,17 +9,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSet>
+#include <QScopeGuard>
 #include <QSettings>
-#include <QTemporaryFile>
 #include <QThread>
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,51 @@ ReadResult ReadCapped(const QString& path, qint64 cap, QByteArray* data, qint64*
     return ReadResult::Ok;
 }
 
+// An in-memory file holding content, readable by path as /proc/self/fd/N, so that reading needs no
+// writable directory; -1 with error set when it cannot be made.  QSettings keeps a parsed file by
+// path and reuses it while size and modification time match: fd numbers repeat, so every copy gets
+// a modification time of its own or a list of the same size could come back as an earlier one.
+int MemoryCopy(const QByteArray& content, QString* path, QString* error)
+{
+    static std::atomic<qint64> s_copies{0};
+    const int fd = ::memfd_create(PRINTER_LIST_FILE, MFD_CLOEXEC);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    const auto fail = [fd, error](const QString& why) {
+        *error = why;
+        ::close(fd);
+        return -1;
+    };
+    qint64 done = 0;
+    while (done < content.size()) {
+        const ssize_t put = ::write(fd, content.constData() + done, size_t(content.size() - done));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return fail(put < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                                : QStringLiteral("nothing written"));
+        }
+        done += put;
+    }
+    const time_t stamp = time_t(++s_copies);
+    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    if (::futimens(fd, times) != 0) {
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    // Without /proc the path names nothing, and QSettings would read it as an empty list.
+    *path = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    struct stat byFd = {};
+    struct stat byPath = {};
+    if (::fstat(fd, &byFd) != 0 || ::stat(QFile::encodeName(*path).constData(), &byPath) != 0 ||
+        byFd.st_dev != byPath.st_dev || byFd.st_ino != byPath.st_ino) {
+        return fail(QStringLiteral("%1 does not lead to it (is /proc mounted?)").arg(*path));
+    }
+    return fd;
+}
+
 // A value that QSettings split at commas comes back as a list; the service never writes one, but
 // a hand-edited file may hold it.
 QString SettingText(const QSettings& settings, const QString& key)
@@ -115,39 +161,6 @@ QList<stErrorEntry> MapErrors(const std::vector<std::uint64_t>& codes)
         list.append(entry);
     }
     return list;
-}
-
-// The supplies types a decoded reply carries: the parser gives a type it did not see the value 0,
-// which must not read as an empty toner. Walks the entries behind the fields whose lengths the
-// parser already checked; every read is bounds-checked all the same.
-QSet<quint16> CarriedSupplyTypes(const QByteArray& data, const UtilPrinterStatus& reply)
-{
-    QSet<quint16> types;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
-    const quint64 size = quint64(data.size());
-    const auto byteAt = [&](quint64 offset, bool* ok) -> quint64 {
-        *ok = *ok && offset < size;
-        return *ok ? bytes[offset] : 0;
-    };
-    bool ok = true;
-    // Texts 1 to 3, each behind its 2-byte length, start at offset 12; two bytes follow them.
-    const quint64 q =
-        12 + 2 + reply.info1Length() + 2 + reply.info2Length() + 2 + reply.info3Length();
-    const quint64 r = q + 4 + byteAt(q + 3, &ok); // status code, status text
-    const quint64 s = r + 1 + byteAt(r, &ok);     // opaque block
-    const quint64 t = s + 1 + 2 * byteAt(s, &ok); // error code list 1
-    const quint64 u = t + 1 + 2 * byteAt(t, &ok); // error code list 2
-    const quint64 count = byteAt(u + 5, &ok);
-    quint64 entry = u + 6;
-    for (quint64 i = 0; ok && i < count; ++i) {
-        const quint64 type = (byteAt(entry, &ok) << 8) | byteAt(entry + 1, &ok);
-        const quint64 length = byteAt(entry + 2, &ok);
-        if (ok && entry + 3 + length <= size) {
-            types.insert(quint16(type));
-        }
-        entry += 3 + length;
-    }
-    return types;
 }
 
 } // namespace
@@ -223,12 +236,15 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     }
     // QSettings reads only from a path: give it a private copy of what was read, so that it
     // neither meets a file swapped in meanwhile nor reads more than the cap.
-    QTemporaryFile copy;
-    if (!copy.open() || copy.write(content) != content.size() || !copy.flush()) {
-        list.strProblem = QStringLiteral("cannot copy printerlist.ini: %1").arg(copy.errorString());
+    QString copyPath;
+    const int copy = MemoryCopy(content, &copyPath, &error);
+    if (copy < 0) {
+        list.strProblem = QStringLiteral("cannot copy printerlist.ini into memory: %1").arg(error);
         return;
     }
-    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    // Declared before the settings, so the copy outlives them.
+    const auto closeCopy = qScopeGuard([copy] { ::close(copy); });
+    QSettings settings(copyPath, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     if (settings.status() != QSettings::NoError) {
         list.strProblem = QStringLiteral("printerlist.ini is not an INI file");
@@ -421,12 +437,11 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
         {0x1100, reply.supply1100()}, {0x1101, reply.supply1101()}, {0x1102, reply.supply1102()},
     };
     report->listSupplies.clear();
-    const QSet<quint16> carried = CarriedSupplyTypes(data, reply);
     for (const auto& supply : supplies) {
         stSupplyEntry entry;
         entry.usType = supply.usType;
         entry.ulValue = supply.ulValue;
-        entry.bCarried = carried.contains(supply.usType);
+        entry.bCarried = reply.hasSupply(supply.usType);
         report->listSupplies.append(entry);
     }
 }
