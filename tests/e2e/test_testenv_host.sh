@@ -46,9 +46,9 @@ host_state() {
 # orvo-testenv started there must see none of it and leave all of it as it was.
 host_with_cups() {
     local dir=$1 d
-    mount -t tmpfs host-run /run
+    mount -n -t tmpfs host-run /run
     for d in /etc/cups /var/spool/cups /var/cache/cups /var/log/cups; do
-        mkdir -p "$dir$d" && mount --bind "$dir$d" "$d" || return 1
+        mkdir -p "$dir$d" && mount -n --bind "$dir$d" "$d" || return 1
     done
     mkdir -p /etc/cups/ppd /run/cups
     printf '%s\n' 'Listen /run/cups/cups.sock' 'Browsing No' 'WebInterface No' \
