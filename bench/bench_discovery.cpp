@@ -93,7 +93,6 @@ int main(int argc, char* argv[])
                 Percentile90(ownWall));
     std::printf("service own CPU time   median %7.3f ms  p90 %7.3f ms\n", Median(ownCpu),
                 Percentile90(ownCpu));
-    std::printf("  of which asking CUPS and reading the answer: median %7.3f ms\n",
-                Median(askCpu));
+    std::printf("  of which asking CUPS and reading the answer: median %7.3f ms\n", Median(askCpu));
     return 0;
 }

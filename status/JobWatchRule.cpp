@@ -32,8 +32,7 @@ QList<int> JobWatchRule::WatchedIds(const QString& queue, const QList<stJobState
     return ids;
 }
 
-JobWatchRule::stPass JobWatchRule::Apply(const QString& queue,
-                                         const QList<CupsClient::stJob>& jobs,
+JobWatchRule::stPass JobWatchRule::Apply(const QString& queue, const QList<CupsClient::stJob>& jobs,
                                          const QList<stJobState>& previous, bool offlineCancel)
 {
     stPass pass;

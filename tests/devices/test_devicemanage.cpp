@@ -102,14 +102,10 @@ void TestDeviceManage::discovery_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("expected");
     const QStringList all{
-        "打印机 usb://Orvo/QM7065FDW?serial=Z9",
-        "Copy usb://Orvo/Q7020DN?serial=123",
-        "Ipp ipp://127.0.0.1/printers/x",
-        "Lower socket://127.0.0.30:9100",
-        "Net socket://127.0.0.20:9100",
-        "Office usb://Orvo/Q7020DN?serial=123",
-        "Raw socket://127.0.0.21:9100",
-        "Unknown usb://Orvo/Q9999?serial=1",
+        "打印机 usb://Orvo/QM7065FDW?serial=Z9", "Copy usb://Orvo/Q7020DN?serial=123",
+        "Ipp ipp://127.0.0.1/printers/x",        "Lower socket://127.0.0.30:9100",
+        "Net socket://127.0.0.20:9100",          "Office usb://Orvo/Q7020DN?serial=123",
+        "Raw socket://127.0.0.21:9100",          "Unknown usb://Orvo/Q9999?serial=1",
     };
     QTest::newRow("mixed queues in CUPS order")
         << all
@@ -151,10 +147,10 @@ void TestDeviceManage::discovery()
 void TestDeviceManage::discoveryWithoutDriverCheck()
 {
     TrdDeviceManage manager;
-    const QList<stPrinterInfo> list = manager.SelectQueues(Queues(
-        {"Raw socket://127.0.0.21:9100", "Ipp ipp://127.0.0.1/x",
-         "U usb://Other/X?serial=1"}),
-        false);
+    const QList<stPrinterInfo> list =
+        manager.SelectQueues(Queues({"Raw socket://127.0.0.21:9100", "Ipp ipp://127.0.0.1/x",
+                                     "U usb://Other/X?serial=1"}),
+                             false);
     QCOMPARE(Describe(list), QStringLiteral("Raw||2|127.0.0.21|socket://127.0.0.21:9100\n"
                                             "U||1|Other/X?serial=1|usb://Other/X?serial=1"));
 }

@@ -355,7 +355,6 @@ void TestDeviceManager::changesWhileRunning()
                               },
                               8000, "the new URI of A"));
 
-
     // A deleted list file is written again.
     QVERIFY(QFile::remove(ListFile()));
     TESTENV_VERIFY(m_env, waitList({"A", "C", "D", "E"}, "the list file again"));

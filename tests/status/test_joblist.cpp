@@ -40,8 +40,9 @@ QStringList Describe(const JobWatchRule::stPass& pass)
     for (const stJobState& job : pass.listJobs)
         out << QStringLiteral("%1:%2").arg(job.strJobID).arg(job.iStatus);
     for (const JobWatchRule::stAction& action : pass.listActions)
-        out << (action.eAction == JobWatchRule::ACTION_OFFLINE_CANCEL ? QStringLiteral("offline:")
-                                                                     : QStringLiteral("printer:")) +
+        out << (action.eAction == JobWatchRule::ACTION_OFFLINE_CANCEL
+                    ? QStringLiteral("offline:")
+                    : QStringLiteral("printer:")) +
                    action.strJobID;
     return out;
 }
@@ -94,8 +95,7 @@ void TestJobList::rule_data()
     QTest::newRow("cancel of a job never seen printing is not")
         << QStringList{"1|job-canceled-by-user|"} << QStringList{"Q-1:4"} << false << none;
     QTest::newRow("forward matches the identifier exactly")
-        << QStringList{"1|job-canceled-by-user"} << QStringList{"q-1:1", "Q-10:1"} << false
-        << none;
+        << QStringList{"1|job-canceled-by-user"} << QStringList{"q-1:1", "Q-10:1"} << false << none;
     QTest::newRow("a printing job stopping is kept")
         << QStringList{"1|processing-to-stop-point|Sending data to printer."}
         << QStringList{"Q-1:1"} << false << QStringList{"Q-1:5"};
