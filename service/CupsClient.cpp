@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <mutex>
 
 namespace {
 // Asking for fewer attributes keeps both sides' work per job small; these are all the rules read.
@@ -61,13 +59,9 @@ CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
 }
 } // namespace
 
-CupsClient::CupsClient()
-{
-    // A scheduler that closes our connection while we write to it would otherwise end the
-    // whole service with SIGPIPE; the write then simply fails and the question is asked again.
-    static std::once_flag s_ignorePipe;
-    std::call_once(s_ignorePipe, [] { std::signal(SIGPIPE, SIG_IGN); });
-}
+// libcups sets SIGPIPE to be ignored when it opens its first connection, so a scheduler that
+// closes the connection under a write makes the question fail, never the process end.
+CupsClient::CupsClient() = default;
 
 CupsClient::~CupsClient()
 {

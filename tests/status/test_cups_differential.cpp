@@ -14,6 +14,8 @@
 
 #include <QtTest>
 
+#include <csignal>
+
 namespace {
 const QString c_strShellQueue = QStringLiteral("q$(touch${IFS}$ORVO_TESTENV_DIR${PWD:0:1}pwned)");
 const QString c_strBuero = QString::fromUtf8("Büro");
@@ -77,6 +79,7 @@ private slots:
     void jobRecords_data();
     void jobRecords();
     void reconnectAfterRestart();
+    void hungSchedulerTimesOut();
 };
 
 void TestCupsDifferential::initTestCase()
@@ -243,6 +246,28 @@ void TestCupsDifferential::reconnectAfterRestart()
     QVERIFY(m_cups.GetQueues(queues));
     QCOMPARE(queues.size(), 10);
     QVERIFY(m_cups.ConnectCount() > connects);
+}
+
+void TestCupsDifferential::hungSchedulerTimesOut()
+{
+    // A scheduler that takes the question and never answers: not printing, after one timeout
+    // (no second try on a fresh connection that would only wait again).
+    QVERIFY(m_cups.IsPrinting("Office"));
+    const pid_t cupsd =
+        TestEnv::readFile(TestEnv::controlDir() + QStringLiteral("/cupsd.pid")).trimmed().toInt();
+    QVERIFY(cupsd > 1);
+    QCOMPARE(kill(cupsd, SIGSTOP), 0);
+    QElapsedTimer timer;
+    timer.start();
+    bool answered = true;
+    const bool printing = m_cups.IsPrinting("Office", &answered);
+    const qint64 waited = timer.elapsed();
+    QCOMPARE(kill(cupsd, SIGCONT), 0);
+    QVERIFY(!printing);
+    QVERIFY(!answered);
+    QVERIFY2(waited >= CupsClient::TIMEOUT_MS - 100 && waited < 2 * CupsClient::TIMEOUT_MS,
+             qPrintable(QString::number(waited)));
+    QVERIFY(m_cups.IsPrinting("Office"));
 }
 
 QTEST_GUILESS_MAIN(TestCupsDifferential)
