@@ -74,6 +74,8 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     // Discovery asks CUPS directly and writes no file: a full or read-only cfg directory
     // cannot make it see no printers. A CUPS that does not answer lists none, as it is.
     const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
+    if (!m_bDiscoveryAnswered)
+        ORVO_LOG("CUPS does not answer");
     ORVO_LOG("printer num:%d", listPrinter.size());
 
     if (listPrinter.isEmpty()) {

@@ -37,9 +37,8 @@ public:
     int RunOneCycle(bool firstCycle, int& emptyCount);
 
     // Discovery: the USB and socket queues CUPS has, with driverCheck only those whose PPD
-    // names a model of the table. Empty when CUPS does not answer; DiscoveryAnswered() tells.
+    // names a model of the table. Empty when CUPS does not answer.
     QList<stPrinterInfo> GetPrinterInfo(bool driverCheck);
-    bool DiscoveryAnswered() const { return m_bDiscoveryAnswered; }
     // The half of GetPrinterInfo after the question: the queues it keeps, in CUPS' order.
     QList<stPrinterInfo> SelectQueues(const QList<CupsClient::stQueue>& queues, bool driverCheck);
     // A USB or socket queue's record from its name and device URI; false for other schemes.
