@@ -769,8 +769,10 @@ void TestFaults::leftoversOfEarlierRunGo()
                            "printerlist.20261208120000"};
     for (const QString& name : left + QStringList{"printjob_x.tmp"})
         TESTENV_VERIFY(m_env, m_env.writeFile(Cfg() + "/" + name, "lpstat output\n"));
+    QVERIFY(QFile::remove(Cfg() + "/service.hb"));
     StartService(false);
-    TESTENV_VERIFY(m_env, WaitForContent(Dat("U1"), UsbFile(40), 20000));
+    TESTENV_VERIFY(m_env, m_env.waitFor([] { return QFileInfo::exists(Cfg() + "/service.hb"); },
+                                        10000, "the first cycle of the new run"));
     QCOMPARE(QDir(Cfg()).entryList(QDir::Files).filter(answerFile), QStringList());
     QVERIFY(QFileInfo::exists(Cfg() + "/printjob_x.tmp"));
 }
