@@ -8,8 +8,7 @@
 
 namespace {
 // Asking for fewer attributes keeps both sides' work per job small; these are all the rules read.
-const char* const c_jobAttributes[] = {"job-id", "job-state", "job-state-reasons",
-                                       "job-printer-state-message"};
+const char* const c_jobAttributes[] = {"job-id", "job-state-reasons", "job-printer-state-message"};
 const char* const c_queueAttributes[] = {"printer-name", "device-uri"};
 
 // Called by libcups when an answer is late: give up instead of waiting on.
@@ -45,8 +44,6 @@ CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
         const QLatin1String key(name);
         if (key == QLatin1String("job-id") && ippGetValueTag(attr) == IPP_TAG_INTEGER) {
             job.iId = ippGetInteger(attr, 0);
-        } else if (key == QLatin1String("job-state") && ippGetValueTag(attr) == IPP_TAG_ENUM) {
-            job.iState = ippGetInteger(attr, 0);
         } else if (key == QLatin1String("job-state-reasons")) {
             for (int i = 0; i < ippGetCount(attr); ++i)
                 job.listReasons.append(Text(attr, i));

@@ -28,7 +28,6 @@ public:
     struct stJob
     {
         int iId = 0;
-        int iState = 0;          // IPP job-state: 3 pending ... 9 completed
         QStringList listReasons; // job-state-reasons, as CUPS gives them
         bool bHasMessage = false;
         QString strMessage; // job-printer-state-message, when bHasMessage
