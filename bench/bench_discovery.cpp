@@ -6,6 +6,7 @@
 // one PPD read per queue, comparison with the shared list, unforced printer list write) and
 // reports medians: wall time of the tool run, the service's own wall time (the rest), and the
 // service's own CPU time (this process only; the shell and lpstat are child processes).
+#include "CupsClient.h"
 #include "TrdDeviceManage.h"
 
 #include <QCoreApplication>
@@ -57,18 +58,20 @@ int main(int argc, char* argv[])
     manager.ReplaceSharedList(first);
     manager.SavePrinterInfo(first, true);
 
-    std::vector<double> toolWall, ownWall, ownCpu, toolCpu;
+    std::vector<double> askWall, ownWall, ownCpu, askCpu;
+    CupsClient cups;
     int found = 0;
     for (int i = 0; i < repetitions; ++i) {
         const double cpu0 = CpuMs();
         const double t0 = NowMs();
         manager.WriteHeartbeat();
         const double t1 = NowMs();
-        const double cpuTool0 = CpuMs();
-        const QStringList lines = manager.RunLpstat();
-        const double cpuTool1 = CpuMs();
+        const double cpuAsk0 = CpuMs();
+        QList<CupsClient::stQueue> queues;
+        cups.GetQueues(queues);
+        const double cpuAsk1 = CpuMs();
         const double t2 = NowMs();
-        const QList<stPrinterInfo> list = manager.ParseDeviceLines(lines, true);
+        const QList<stPrinterInfo> list = manager.SelectQueues(queues, true);
         const bool same = manager.SharedListEquals(list);
         manager.SavePrinterInfo(list, false);
         const double t3 = NowMs();
@@ -78,19 +81,18 @@ int main(int argc, char* argv[])
             return 1;
         }
         found = list.size();
-        toolWall.push_back(t2 - t1);
+        askWall.push_back(t2 - t1);
         ownWall.push_back((t1 - t0) + (t3 - t2));
         ownCpu.push_back(cpu1 - cpu0);
-        toolCpu.push_back(cpuTool1 - cpuTool0);
+        askCpu.push_back(cpuAsk1 - cpuAsk0);
     }
     std::printf("queues listed: %d, repetitions: %d\n", found, repetitions);
-    std::printf("lpstat run (wall)      median %7.2f ms  p90 %7.2f ms\n", Median(toolWall),
-                Percentile90(toolWall));
+    std::printf("CUPS-Get-Printers (wall) median %7.2f ms  p90 %7.2f ms\n", Median(askWall),
+                Percentile90(askWall));
     std::printf("service own wall time  median %7.3f ms  p90 %7.3f ms\n", Median(ownWall),
                 Percentile90(ownWall));
     std::printf("service own CPU time   median %7.3f ms  p90 %7.3f ms\n", Median(ownCpu),
                 Percentile90(ownCpu));
-    std::printf("  of which spawning lpstat and reading its report: median %7.3f ms\n",
-                Median(toolCpu));
+    std::printf("  of which asking CUPS and reading the answer: median %7.3f ms\n", Median(askCpu));
     return 0;
 }

@@ -14,10 +14,10 @@ quick=
 build=$(realpath -m "$build")
 
 if [[ ! -x $build/orvo-statusd || ! -x $build/tests/doubles/usbsim/orvo-usb-sim ||
-      ! -x $build/bench/bench_discovery ]]; then
+      ! -x $build/bench/bench_discovery || ! -x $build/bench/bench_cups_questions ]]; then
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DORVO_BUILD_TESTS=ON >/dev/null
-    ninja -C "$build" -j"$(nproc)" orvo-statusd orvo-usb-sim bench_discovery
+    ninja -C "$build" -j"$(nproc)" orvo-statusd orvo-usb-sim bench_discovery bench_cups_questions
 fi
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
 

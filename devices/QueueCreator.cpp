@@ -1,13 +1,15 @@
 #include "QueueCreator.h"
 
+#include "CupsClient.h"
 #include "CupsTool.h"
 #include "FixedPaths.h"
 #include "ModelTable.h"
+#include "PpdModelReader.h"
 #include "UtilLog.h"
 #include "UtilThreadBase.h"
 
 #include <QSet>
-#include <QTemporaryFile>
+#include <QTextCodec>
 
 #include <sys/wait.h>
 #include <utility>
@@ -20,8 +22,6 @@ namespace {
 const char* const LPINFO_FORMAT = "lpinfo --include-schemes \"usb\" -v > %s";
 const char* const LPADMIN_CREATE_FORMAT = "lpadmin -p \"%s\" -E -v \"%s\" -m \"%s/%s\"";
 const char* const LPADMIN_URI_FORMAT = "lpadmin -p \"%s\" -E -v \"%s\"";
-// Without any queue lpstat says "No destinations added." on stderr, which is no news here.
-const char* const LPSTAT_FORMAT = "lpstat -v > %s 2>/dev/null";
 
 // Directory of the maker's PPDs below the CUPS model directory.
 const QString PPD_DIRECTORY = QStringLiteral("Orvo");
@@ -42,53 +42,6 @@ QByteArray Local(const QString& text)
     return text.toLocal8Bit();
 }
 
-// Reads "lpstat -v" into a uniquely named file of the cfg directory: orvo-add-printer and the
-// service may list queues at the same moment, so the name must not be shared.
-bool ListQueues(QStringList* lines)
-{
-    if (!UtilThreadBase::MakePathExist(FixedPaths::CfgDir()))
-        return false;
-    QTemporaryFile report(FixedPaths::CfgDir() + QStringLiteral("queuelist.XXXXXX"));
-    report.setAutoRemove(false);
-    if (!report.open())
-        return false;
-    const QString path = report.fileName();
-    report.close();
-    // lpstat's status tells nothing here: it is 1 both for "no queue at all" and for a
-    // scheduler that does not answer, and an empty list is right in both cases.
-    CupsTool::Run(LPSTAT_FORMAT, {path}, "GetAllQueues");
-    bool opened = false;
-    *lines = CupsTool::ReadAndRemove(path, &opened);
-    return opened;
-}
-
-QList<stPrinterInfo> ParseQueues(const QStringList& lines)
-{
-    QList<stPrinterInfo> queues;
-    const QString lead = QStringLiteral("device for ");
-    for (const QString& line : lines) {
-        if (!line.startsWith(lead))
-            continue;
-        // Queue names hold no spaces, but may hold colons: the name is the whole third word
-        // less the colon that ends it.
-        const QStringList pieces = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (pieces.size() < 3 || !pieces.at(2).endsWith(QLatin1Char(':')))
-            continue;
-        QString name = pieces.at(2).chopped(1);
-        // "Q/instance" is an lpoptions instance of queue Q, not a queue of its own.
-        const int slash = name.indexOf(QLatin1Char('/'));
-        if (slash >= 0)
-            name.truncate(slash);
-        if (name.isEmpty())
-            continue;
-        stPrinterInfo queue;
-        queue.strName = name;
-        queue.strURI = pieces.size() > 3 ? pieces.at(3).trimmed() : QString();
-        queues.append(queue);
-    }
-    return queues;
-}
-
 } // namespace
 
 bool QueueCreator::ContainsName(const QList<stPrinterInfo>& queues, const QString& name)
@@ -107,6 +60,26 @@ QueueCreator::QueueCreator(std::function<QList<stPrinterInfo>(bool)> discover)
 
 void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
 {
+    // `known` is what discovery found. A discovery that failed looks like "no printers", and a
+    // queue created on that ground would be a second, permanent queue for the device; so the
+    // queues are listed here again, and a listing that fails creates nothing.
+    QList<stPrinterInfo> queues;
+    if (!ListAllQueues(queues)) {
+        ORVO_LOG(QStringLiteral("cannot list the CUPS queues, no queue created"));
+        AddProblem(PROBLEM_DEVICE_LIST, QStringLiteral("CUPS"),
+                   QStringLiteral("cannot list the CUPS queues: no queue created"), -1);
+        return;
+    }
+    QList<stPrinterInfo> withModel = known;
+    for (const stPrinterInfo& queue : queues) {
+        QString model;
+        if (!queue.strName.contains(QLatin1Char('/')) &&
+            PpdModelReader::FindModel(FixedPaths::CupsPpdDir() + queue.strName +
+                                          QStringLiteral(".ppd"),
+                                      QTextCodec::codecForName("utf-8"), model))
+            withModel.append(queue);
+    }
+
     UtilThreadBase::MakePathExist(FixedPaths::CfgDir());
     const QString report = FixedPaths::CfgDir() + DEVICE_REPORT_NAME;
     int status = -1;
@@ -129,7 +102,7 @@ void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
         if (!uri.startsWith(USB_MAKER_PREFIX, Qt::CaseInsensitive))
             continue;
         bool isKnown = false;
-        for (const stPrinterInfo& printer : known)
+        for (const stPrinterInfo& printer : withModel)
             isKnown = isKnown || uri.compare(printer.strURI, Qt::CaseInsensitive) == 0;
         for (const QString& done : handled)
             isKnown = isKnown || uri.compare(done, Qt::CaseInsensitive) == 0;
@@ -191,10 +164,9 @@ QString QueueCreator::GetNewName(const QString& wanted)
     // Discovery lists only the USB and socket queues; lpadmin would silently reconfigure a
     // queue of any other kind (or a class) that carries the chosen name, so every destination
     // CUPS has must be consulted. Without that list no name can be called free.
-    QStringList lines;
-    if (!ListQueues(&lines))
+    QList<stPrinterInfo> taken;
+    if (!ListAllQueues(taken))
         return QString();
-    QList<stPrinterInfo> taken = ParseQueues(lines);
     taken += m_discover(false);
 
     QString candidate = wanted;
@@ -206,12 +178,12 @@ QString QueueCreator::GetNewName(const QString& wanted)
 int QueueCreator::ChangeNetPrinterURI(const QString& name, const QString& uri)
 {
     // lpadmin -p with an unknown name creates a new queue instead of changing one.
-    QStringList lines;
-    if (!ListQueues(&lines)) {
+    QList<stPrinterInfo> queues;
+    if (!ListAllQueues(queues)) {
         AddProblem(PROBLEM_DEVICE_LIST, name, QStringLiteral("cannot list the CUPS queues"), -1);
         return -1;
     }
-    if (!ContainsName(ParseQueues(lines), name)) {
+    if (!ContainsName(queues, name)) {
         ORVO_LOG(QStringLiteral("no queue named %s"), Local(name).constData());
         AddProblem(PROBLEM_NO_QUEUE, name, QStringLiteral("no CUPS queue named %1").arg(name), -1);
         return -1;
@@ -238,9 +210,25 @@ int QueueCreator::ChangeNetPrinterURI(const QString& name, const QString& uri)
 
 QList<stPrinterInfo> QueueCreator::GetAllQueues()
 {
-    QStringList lines;
-    ListQueues(&lines);
-    return ParseQueues(lines);
+    QList<stPrinterInfo> queues;
+    ListAllQueues(queues);
+    return queues;
+}
+
+bool QueueCreator::ListAllQueues(QList<stPrinterInfo>& queues)
+{
+    queues.clear();
+    CupsClient cups;
+    QList<CupsClient::stQueue> answer;
+    if (!cups.GetQueues(answer))
+        return false;
+    for (const CupsClient::stQueue& destination : answer) {
+        stPrinterInfo queue;
+        queue.strName = destination.strName;
+        queue.strURI = destination.strDeviceUri;
+        queues.append(queue);
+    }
+    return true;
 }
 
 QList<QueueCreator::stProblem> QueueCreator::TakeProblems()

@@ -24,16 +24,17 @@ public:
     // Creates a queue with the model's PPD for an Orvo USB device URI.
     void AddPrinterViaURI(const QString& uri);
     // "wanted", or "wanted-2", "wanted-3", ...: the first name no CUPS queue or class carries,
-    // ignoring letter case as CUPS does. Empty when the queues cannot be listed at all (no
-    // writable cfg directory), since then no name is known to be free.
+    // ignoring letter case as CUPS does. Empty when the queues cannot be listed at all (CUPS
+    // does not answer), since then no name is known to be free.
     QString GetNewName(const QString& wanted);
     // Sets a new device URI on an existing queue; the shell's wait status of lpadmin, or -1
     // when nothing ran (no such queue, or a value that cannot be put into a command).
     int ChangeNetPrinterURI(const QString& name, const QString& uri);
 
-    // Every CUPS destination (printers and classes) with its device URI, read from
-    // "lpstat -v". Empty when CUPS has no queue or does not answer.
+    // Every CUPS destination (printers and classes) with its device URI. Empty when CUPS has
+    // no queue or does not answer; ListAllQueues tells the two apart.
     static QList<stPrinterInfo> GetAllQueues();
+    static bool ListAllQueues(QList<stPrinterInfo>& queues);
     // Whether one of `queues` is named `name`, in any letter case (CUPS ignores it too).
     static bool ContainsName(const QList<stPrinterInfo>& queues, const QString& name);
 

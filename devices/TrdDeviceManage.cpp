@@ -1,6 +1,5 @@
 #include "TrdDeviceManage.h"
 
-#include "CupsTool.h"
 #include "FixedPaths.h"
 #include "LpstatDeviceParser.h"
 #include "PpdModelReader.h"
@@ -68,17 +67,16 @@ void TrdDeviceManage::SlotThreadQuit()
 
 int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
 {
+    if (firstCycle)
+        RemoveLeftovers();
     ORVO_LOG("get printer list");
     WriteHeartbeat();
+    // Discovery asks CUPS directly and writes no file: a full or read-only cfg directory
+    // cannot make it see no printers. A CUPS that does not answer lists none, as it is.
     const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
+    if (!m_bDiscoveryAnswered)
+        ORVO_LOG("CUPS does not answer");
     ORVO_LOG("printer num:%d", listPrinter.size());
-    if (!m_bReportRead) {
-        // The report could not even be created (cfg directory read-only, say): that tells
-        // nothing about the printers, and counting it as empty would end the service after
-        // four such cycles while every printer is still there. Keep everything and retry.
-        ORVO_LOG("printer report not readable, printer list kept");
-        return CYCLE_WAIT_MS;
-    }
 
     if (listPrinter.isEmpty()) {
         ++emptyCount;
@@ -128,6 +126,21 @@ void TrdDeviceManage::StartWorkers(int count)
     emit SgnStatusThreadStart();
 }
 
+void TrdDeviceManage::RemoveLeftovers()
+{
+    // Earlier versions of the service wrote tool output into these names; a run that was
+    // stopped (or ended itself) in the middle of a tool run left them behind, and nothing
+    // writes them any more. A heartbeat, list or status file is never one of them.
+    static const QRegularExpression leftover(
+        QStringLiteral("^(printer_\\d+\\.tmp|printjob_\\d+\\.tmp|printerlist\\.\\d{14})$"));
+    QDir dir(FixedPaths::CfgDir());
+    const QStringList files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& file : files) {
+        if (leftover.match(file).hasMatch())
+            dir.remove(file);
+    }
+}
+
 [[noreturn]] void TrdDeviceManage::EndProcess()
 {
     ORVO_LOG("no printer found in %d cycles, end service", MAX_EMPTY_CYCLES + 1);
@@ -141,49 +154,53 @@ void TrdDeviceManage::StartWorkers(int count)
 
 QList<stPrinterInfo> TrdDeviceManage::GetPrinterInfo(bool driverCheck)
 {
-    return ParseDeviceLines(RunLpstat(&m_bReportRead), driverCheck);
+    QList<CupsClient::stQueue> queues;
+    m_bDiscoveryAnswered = m_cups.GetQueues(queues);
+    return SelectQueues(queues, driverCheck);
 }
 
-QStringList TrdDeviceManage::RunLpstat(bool* reportRead)
-{
-    const QString strCfg = FixedPaths::CfgDir();
-    MakePathExist(strCfg);
-    const QString strReport =
-        strCfg + QStringLiteral("printerlist.") + Stamp(QStringLiteral("yyyyMMddhhmmss"));
-    CupsTool::Run("lpstat -v > %s", QStringList{strReport}, "GetPrinterInfo");
-    const QStringList lines = CupsTool::ReadAndRemove(strReport, reportRead);
-    RemoveOldReports(strCfg);
-    return lines;
-}
-
-void TrdDeviceManage::RemoveOldReports(const QString& cfgDir)
-{
-    // A report that could not be removed after reading (the directory turned read-only in
-    // between) carries a time stamp no later call reuses, so it would stay for good. Only
-    // old ones go: a young one may belong to a discovery that orvo-add-printer runs right now.
-    static const QRegularExpression reportName(QStringLiteral("^printerlist\\.\\d{14}$"));
-    const QDateTime oldest = QDateTime::currentDateTime().addSecs(-REPORT_MAX_AGE_S);
-    const QFileInfoList reports =
-        QDir(cfgDir).entryInfoList({QStringLiteral("printerlist.*")}, QDir::Files);
-    for (const QFileInfo& report : reports) {
-        if (reportName.match(report.fileName()).hasMatch() && report.lastModified() < oldest)
-            QFile::remove(report.filePath());
-    }
-}
-
-QList<stPrinterInfo> TrdDeviceManage::ParseDeviceLines(const QStringList& lines, bool driverCheck)
+QList<stPrinterInfo> TrdDeviceManage::SelectQueues(const QList<CupsClient::stQueue>& queues,
+                                                   bool driverCheck)
 {
     QList<stPrinterInfo> result;
-    for (const QString& line : lines) {
+    for (const CupsClient::stQueue& queue : queues) {
         stPrinterInfo info;
         InitStPrinterInfo(info);
-        if (!LpstatDeviceParser::ParseLine(line, info))
+        if (!FromDeviceUri(queue.strName, queue.strDeviceUri, info))
             continue;
         if (driverCheck && !CheckDriverMatch(info.strName, info.strModel))
             continue;
         result.append(info);
     }
     return result;
+}
+
+bool TrdDeviceManage::FromDeviceUri(const QString& name, const QString& uri, stPrinterInfo& info)
+{
+    // "usb://" is six characters; the port text of a USB queue is what follows it.
+    constexpr int USB_SCHEME_LENGTH = 6;
+    if (name.isEmpty())
+        return false;
+    if (uri.startsWith(QLatin1String("usb"), Qt::CaseInsensitive)) {
+        info.strName = name;
+        info.iConnectType = CONNECT_TYPE_USB;
+        info.strPort = uri.mid(USB_SCHEME_LENGTH);
+        info.strURI = uri;
+        return true;
+    }
+    if (uri.startsWith(QLatin1String("socket"), Qt::CaseInsensitive) ||
+        uri.startsWith(QLatin1String("orvosocket"), Qt::CaseInsensitive)) {
+        bool found = false;
+        const QString host = LpstatDeviceParser::HostOf(uri, 0, &found);
+        if (!found)
+            return false;
+        info.strName = name;
+        info.iConnectType = CONNECT_TYPE_NET;
+        info.strPort = host;
+        info.strURI = uri;
+        return true;
+    }
+    return false; // ipp, lpd, dnssd, file, a class without a device: nothing to ask
 }
 
 bool TrdDeviceManage::CheckDriverMatch(QString name, QString& model)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CupsClient.h"
 #include "PrinterRecords.h"
 #include "UtilThreadBase.h"
 
@@ -35,12 +36,13 @@ public:
     // cycles from pass to pass. SlotTaskStart is a loop over it.
     int RunOneCycle(bool firstCycle, int& emptyCount);
 
-    // Discovery.
+    // Discovery: the USB and socket queues CUPS has, with driverCheck only those whose PPD
+    // names a model of the table. Empty when CUPS does not answer.
     QList<stPrinterInfo> GetPrinterInfo(bool driverCheck);
-    // The two halves of GetPrinterInfo: the "lpstat -v" run, and the parse of its lines.
-    // `reportRead` tells whether the report file could be read at all.
-    QStringList RunLpstat(bool* reportRead = nullptr);
-    QList<stPrinterInfo> ParseDeviceLines(const QStringList& lines, bool driverCheck);
+    // The half of GetPrinterInfo after the question: the queues it keeps, in CUPS' order.
+    QList<stPrinterInfo> SelectQueues(const QList<CupsClient::stQueue>& queues, bool driverCheck);
+    // A USB or socket queue's record from its name and device URI; false for other schemes.
+    static bool FromDeviceUri(const QString& name, const QString& uri, stPrinterInfo& info);
     bool CheckDriverMatch(QString name, QString& model);
     QList<stPrinterManager> GetInitPrinterList(QList<stPrinterInfo> list);
     static void InitStPrinterInfo(stPrinterInfo& info);
@@ -81,16 +83,16 @@ private:
     // Creates, moves, starts and wires the workers for the positions [workers, count) and sends
     // the start signal once for the batch.
     void StartWorkers(int count);
-    // Removes discovery reports older than REPORT_MAX_AGE_S left behind in the cfg directory.
-    static void RemoveOldReports(const QString& cfgDir);
-    static constexpr int REPORT_MAX_AGE_S = 10;
+    // Removes the transient files an earlier run may have left in the cfg directory.
+    static void RemoveLeftovers();
     [[noreturn]] static void EndProcess();
 
     QList<TrdGetPrinterStatus*> m_listWorkers;
     QList<QThread*> m_listThreads;
     QList<stPrinterManager>* pPrinterList = nullptr;
     QTextCodec* m_pCodec = nullptr;
-    bool m_bReportRead = true; // whether the last discovery could read its report file
+    bool m_bDiscoveryAnswered = true;
+    CupsClient m_cups; // the main thread's connection to the scheduler
     // The last write of printerlist.ini failed: the next one is forced.
     bool m_bListFileOwed = false;
 };

@@ -11,11 +11,11 @@ bool OfflineCancelRule::Fires(int connectType, int workerStatus, int sharedStatu
     // A network printer may drop off the network for a while; after these earlier states its
     // jobs are left to CUPS.
     switch (sharedStatus) {
-    case 0:
-    case 1:
+    case PRINTER_STATUS_OTHER:
+    case PRINTER_STATUS_1:
     case PRINTER_STATUS_UNKNOWN:
-    case 3:
-    case 12:
+    case PRINTER_STATUS_IDLE:
+    case PRINTER_STATUS_12:
         return false;
     default:
         return true;

@@ -2,10 +2,9 @@
 
 #include "CupsTool.h"
 #include "FixedPaths.h"
-#include "JobListParser.h"
+#include "JobWatchRule.h"
 #include "ModelTable.h"
 #include "OfflineCancelRule.h"
-#include "QueuePrintingCheck.h"
 #include "SharedListGuard.h"
 #include "StatusEvaluator.h"
 #include "UdpStatusChannel.h"
@@ -19,12 +18,6 @@
 #include <cstring>
 
 namespace {
-// The entry at a worker's position still names the queue and URI of its working copy.
-bool IsSameQueue(const stPrinterManager& entry, const stPrinterManager& copy)
-{
-    return entry.stInfo.strName == copy.stInfo.strName && entry.stInfo.strURI == copy.stInfo.strURI;
-}
-
 // Pace of the cycle (ms): the poll interval of each kind of printer; the job watch runs ten
 // passes a tenth of it apart.
 constexpr int INTERVAL_NO_ENTRY = 1000;
@@ -35,15 +28,6 @@ constexpr int INTERVAL_NET_IDLE_CHECK = 100;
 constexpr int JOB_WATCH_PASSES = 10;
 // A network printer is given up on the failed poll after this many in a row.
 constexpr int MAX_NET_FAILURES = 5;
-// Status of a network printer that is polled only while its queue prints.
-constexpr int PRINTER_STATUS_IDLE = 3;
-
-// The job watch asks for the jobs of the user that runs the service: the last section of the
-// home directory ("/root" gives "root", "/" gives an empty name).
-QString CurrentUserName()
-{
-    return QDir::homePath().section(QLatin1Char('/'), -1);
-}
 
 // The printer is unreachable: its status file goes, so nobody shows a stale state, and the
 // error lists with it. Texts and supplies keep their last values.
@@ -83,7 +67,7 @@ void TrdGetPrinterStatus::SlotTaskStart()
         bool inList = false;
         {
             SharedListGuard lock;
-            inList = pPrinterList && iIndex >= 0 && iIndex < pPrinterList->size();
+            inList = EntryAtIndex() != nullptr;
         }
         if (!inList) {
             if (WaitForSleep(INTERVAL_NO_ENTRY))
@@ -99,9 +83,10 @@ void TrdGetPrinterStatus::SlotTaskStart()
         {
             SharedListGuard lock;
             // The list may have shrunk since the check: then the next round idles.
-            inList = iIndex < pPrinterList->size();
+            const stPrinterManager* entry = EntryAtIndex();
+            inList = entry != nullptr;
             if (inList)
-                stPrinter = pPrinterList->at(iIndex);
+                stPrinter = *entry;
         }
         if (!inList)
             continue;
@@ -132,7 +117,7 @@ void TrdGetPrinterStatus::SlotTaskStart()
         SharedListGuard lock;
         // The device manager may have replaced the list meanwhile: an entry of another queue
         // or URI at this position is not this printer's.
-        if (iIndex < pPrinterList->size() && IsSameQueue(pPrinterList->at(iIndex), stPrinter))
+        if (OwnEntry())
             (*pPrinterList)[iIndex] = stPrinter;
     }
 }
@@ -142,6 +127,22 @@ void TrdGetPrinterStatus::SlotThreadQuit()
     RequestQuit();
 }
 
+const stPrinterManager* TrdGetPrinterStatus::EntryAtIndex() const
+{
+    if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size())
+        return nullptr;
+    return &pPrinterList->at(iIndex);
+}
+
+const stPrinterManager* TrdGetPrinterStatus::OwnEntry() const
+{
+    const stPrinterManager* entry = EntryAtIndex();
+    if (!entry || entry->stInfo.strName != stPrinter.stInfo.strName ||
+        entry->stInfo.strURI != stPrinter.stInfo.strURI)
+        return nullptr;
+    return entry;
+}
+
 bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
 {
     int connectType = CONNECT_TYPE_UNKNOWN;
@@ -149,14 +150,14 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
     QString name;
     {
         SharedListGuard lock;
-        if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size()) {
+        const stPrinterManager* entry = EntryAtIndex();
+        if (!entry) {
             interval = INTERVAL_NO_ENTRY;
             return false;
         }
-        const stPrinterManager& entry = pPrinterList->at(iIndex);
-        connectType = entry.stInfo.iConnectType;
-        status = entry.stState.iStatus;
-        name = entry.stInfo.strName;
+        connectType = entry->stInfo.iConnectType;
+        status = entry->stState.iStatus;
+        name = entry->stInfo.strName;
     }
 
     if (connectType == CONNECT_TYPE_USB) {
@@ -173,17 +174,9 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
         return true;
     }
 
-    // An idle network printer is asked only while CUPS has a job printing on it.
-    MakePathExist(FixedPaths::CfgDir());
-    const QString path = FixedPaths::CfgDir() + QStringLiteral("printer_%1.tmp").arg(iIndex);
-    if (!CupsTool::Run("lpstat -p \"%s\"> %s", {name, path}, "CheckNeedStatus")) {
-        // Nothing ran: whatever lies there is not this queue's answer.
-        QFile::remove(path);
-        return false;
-    }
-    bool opened = false;
-    const QStringList lines = CupsTool::ReadAndRemove(path, &opened);
-    if (!opened || lines.isEmpty() || !QueuePrintingCheck::ShowsPrinting(lines.first(), name))
+    // An idle network printer is asked only while CUPS has a job printing on it. A CUPS that
+    // does not answer counts as not printing.
+    if (!m_cups.IsPrinting(name))
         return false;
     interval = INTERVAL_NET;
     return true;
@@ -300,8 +293,7 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
         // that was still on its way from publishing a file for a queue that is gone. The write
         // is one small local file, so the lock is held only briefly.
         SharedListGuard lock;
-        const bool ownEntry = !pPrinterList || (iIndex >= 0 && iIndex < pPrinterList->size() &&
-                                                IsSameQueue(pPrinterList->at(iIndex), stPrinter));
+        const bool ownEntry = !pPrinterList || OwnEntry();
         const QFileInfo file(path);
         if (!ownEntry) {
             iLastRecvLen = -1;
@@ -338,34 +330,29 @@ bool TrdGetPrinterStatus::CheckRecvBufChange(unsigned char* buf, unsigned long l
 int TrdGetPrinterStatus::CheckJobStatus()
 {
     const stPrinterInfo& info = stPrinter.stInfo;
-    MakePathExist(FixedPaths::CfgDir());
-    const QString path = FixedPaths::CfgDir() + QStringLiteral("printjob_%1.tmp").arg(iIndex);
-
-    QStringList lines;
-    if (CupsTool::Run("lpstat -u \"%s\" -W all -l -o \"%s\" > %s",
-                      {CurrentUserName(), info.strName, path}, "CheckJobStatus"))
-        lines = CupsTool::ReadAndRemove(path);
-    else
-        QFile::remove(path); // refused: a file lying there is not this pass's listing
+    // All users' jobs on the queue that have not finished, and the ones the last pass saw
+    // printing (their cancel is what this pass looks for). A CUPS that does not answer gives
+    // an empty list.
+    QList<CupsClient::stJob> jobs;
+    m_cups.GetJobs(info.strName, JobWatchRule::WatchedIds(info.strName, stPrinter.listJobState),
+                   jobs);
 
     // What the previous iteration wrote back. An entry of another queue (or none) at this
     // position says nothing about this printer, so it counts as "no status known".
     int sharedStatus = PRINTER_STATUS_UNKNOWN;
     {
         SharedListGuard lock;
-        if (pPrinterList && iIndex >= 0 && iIndex < pPrinterList->size()) {
-            const stPrinterManager& entry = pPrinterList->at(iIndex);
-            if (entry.stInfo.strName == info.strName && entry.stInfo.strURI == info.strURI)
-                sharedStatus = entry.stState.iStatus;
-        }
+        if (const stPrinterManager* entry = OwnEntry())
+            sharedStatus = entry->stState.iStatus;
     }
     const bool offline =
         OfflineCancelRule::Fires(info.iConnectType, stPrinter.stState.iStatus, sharedStatus);
 
-    const JobListParser::stPass pass = JobListParser::Parse(lines, stPrinter.listJobState, offline);
+    const JobWatchRule::stPass pass =
+        JobWatchRule::Apply(info.strName, jobs, stPrinter.listJobState, offline);
     const QByteArray name = info.strName.toLocal8Bit();
-    for (const JobListParser::stAction& action : pass.listActions) {
-        if (action.eAction == JobListParser::ACTION_OFFLINE_CANCEL) {
+    for (const JobWatchRule::stAction& action : pass.listActions) {
+        if (action.eAction == JobWatchRule::ACTION_OFFLINE_CANCEL) {
             ORVO_LOG(QStringLiteral("offline cancel cups job:%s"), name.constData());
             CancelCUPSJob(info.strName);
         } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CupsClient.h"
 #include "PrinterRecords.h"
 #include "UtilThreadBase.h"
 
@@ -48,9 +49,16 @@ public slots:
     void SlotThreadQuit();
 
 private:
+    // Both only under SharedListGuard. The entry at this worker's position, if there is one;
+    // and that entry only while it still names the queue and URI of the working copy (the
+    // device manager may have replaced the list since the copy was taken).
+    const stPrinterManager* EntryAtIndex() const;
+    const stPrinterManager* OwnEntry() const;
+
     int iIndex = -1;
     QList<stPrinterManager>* pPrinterList = nullptr;
     stPrinterManager stPrinter;
     int iLastRecvLen = 0;
     unsigned char ucLastRecvBuf[2048] = {};
+    CupsClient m_cups; // this worker's own connection to the scheduler
 };

@@ -28,7 +28,6 @@ private slots:
     void printerRemoved();
     void printerBack();
     void newUri();
-    void reordered();
     void modelChangeAlone();
     void deletedListFileWrittenAgain();
     void allGone();
@@ -52,9 +51,6 @@ private:
 
 void TestDeviceCycle::initTestCase()
 {
-    // Before the first tool run: the tools' environment is taken once.
-    const QByteArray override = ORVO_TEST_DATA_DIR "/lpstat/override";
-    qputenv("PATH", override + ':' + qgetenv("PATH"));
     QDir(TestEnv::installRoot()).removeRecursively();
     m_manager = std::make_unique<TrdDeviceManage>();
     m_manager->Init(&m_list);
@@ -208,25 +204,6 @@ void TestDeviceCycle::newUri()
         QCOMPARE(m_list.at(2).stInfo.strPort, QStringLiteral("127.0.0.14"));
     }
     QCOMPARE(ListFileValue("printer_2/URI"), QStringLiteral("socket://127.0.0.14:9100"));
-}
-
-void TestDeviceCycle::reordered()
-{
-    const ToolResult real = m_env.runTool("/usr/bin/lpstat", {"-v"});
-    QVERIFY2(real.ok(), qPrintable(real.describe()));
-    QStringList lines = real.out().split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 3);
-    std::reverse(lines.begin(), lines.end());
-    const QString override = TestEnv::controlDir() + "/lpstat-v";
-    TESTENV_VERIFY(m_env, m_env.writeFile(override, (lines.join('\n') + '\n').toUtf8()));
-    QCOMPARE(Cycle(), TrdDeviceManage::CYCLE_WAIT_MS);
-    QVERIFY(QFile::remove(override));
-    VerifyWorkers(3);
-    QCOMPARE(m_spy->count(), 2);
-    QCOMPARE(SharedNames(), QStringList({"C", "B", "A"}));
-    QCOMPARE(ListFileNames(), QStringList({"C", "B", "A"}));
-    QCOMPARE(Cycle(), TrdDeviceManage::CYCLE_WAIT_MS);
-    QCOMPARE(SharedNames(), QStringList({"A", "B", "C"}));
 }
 
 void TestDeviceCycle::modelChangeAlone()

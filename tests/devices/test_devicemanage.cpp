@@ -11,7 +11,7 @@
 Q_DECLARE_METATYPE(stPrinterInfo)
 
 // The device manager's operations that need neither CUPS nor workers, under a relocated install
-// root and PPD directory: discovery from given "lpstat -v" lines, the shared list, the status
+// root and PPD directory: discovery from given queues ("NAME URI"), the shared list, the status
 // file clean-up and the heartbeat.
 class TestDeviceManage : public QObject
 {
@@ -38,6 +38,14 @@ private:
 };
 
 namespace {
+QList<CupsClient::stQueue> Queues(const QStringList& specs)
+{
+    QList<CupsClient::stQueue> queues;
+    for (const QString& spec : specs)
+        queues.append({spec.section(QLatin1Char(' '), 0, 0), spec.section(QLatin1Char(' '), 1)});
+    return queues;
+}
+
 stPrinterInfo Info(const QString& name, int type, const QString& port, const QString& uri,
                    const QString& model = QString())
 {
@@ -94,16 +102,12 @@ void TestDeviceManage::discovery_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("expected");
     const QStringList all{
-        "device for 打印机: usb://Orvo/QM7065FDW?serial=Z9\n",
-        "device for Copy: usb://Orvo/Q7020DN?serial=123\n",
-        "device for Ipp: ipp://127.0.0.1/printers/x\n",
-        "device for Lower: socket://127.0.0.30:9100\n",
-        "device for Net: socket://127.0.0.20:9100\n",
-        "device for Office: usb://Orvo/Q7020DN?serial=123\n",
-        "device for Raw: socket://127.0.0.21:9100\n",
-        "device for Unknown: usb://Orvo/Q9999?serial=1\n",
+        "打印机 usb://Orvo/QM7065FDW?serial=Z9", "Copy usb://Orvo/Q7020DN?serial=123",
+        "Ipp ipp://127.0.0.1/printers/x",        "Lower socket://127.0.0.30:9100",
+        "Net socket://127.0.0.20:9100",          "Office usb://Orvo/Q7020DN?serial=123",
+        "Raw socket://127.0.0.21:9100",          "Unknown usb://Orvo/Q9999?serial=1",
     };
-    QTest::newRow("mixed queues in lpstat order")
+    QTest::newRow("mixed queues in CUPS order")
         << all
         << QStringLiteral(
                "打印机|Orvo QM7065FDW|1|Orvo/QM7065FDW?serial=Z9|"
@@ -121,10 +125,6 @@ void TestDeviceManage::discovery_data()
                           "usb://Orvo/Q7020DN?serial=123\n"
                           "打印机|Orvo QM7065FDW|1|Orvo/QM7065FDW?serial=Z9|"
                           "usb://Orvo/QM7065FDW?serial=Z9");
-    QTest::newRow("zh_CN wording")
-        << QStringList{"用于 Net 的设备：socket://127.0.0.20:9100\n",
-                       "用于 Raw 的设备：socket://127.0.0.21:9100\n"}
-        << QStringLiteral("Net|Orvo Q7030DW|2|127.0.0.20|socket://127.0.0.20:9100");
     QTest::newRow("no lines") << QStringList() << QString();
 }
 
@@ -141,16 +141,16 @@ void TestDeviceManage::discovery()
     WritePpd(QStringLiteral("Unknown"), "*ModelName: \"Orvo Q9999\"");
     // Raw has no PPD at all.
     TrdDeviceManage manager;
-    QCOMPARE(Describe(manager.ParseDeviceLines(lines, true)), expected);
+    QCOMPARE(Describe(manager.SelectQueues(Queues(lines), true)), expected);
 }
 
 void TestDeviceManage::discoveryWithoutDriverCheck()
 {
     TrdDeviceManage manager;
-    const QList<stPrinterInfo> list = manager.ParseDeviceLines(
-        {"device for Raw: socket://127.0.0.21:9100\n", "device for Ipp: ipp://127.0.0.1/x\n",
-         "device for U: usb://Other/X?serial=1\n"},
-        false);
+    const QList<stPrinterInfo> list =
+        manager.SelectQueues(Queues({"Raw socket://127.0.0.21:9100", "Ipp ipp://127.0.0.1/x",
+                                     "U usb://Other/X?serial=1"}),
+                             false);
     QCOMPARE(Describe(list), QStringLiteral("Raw||2|127.0.0.21|socket://127.0.0.21:9100\n"
                                             "U||1|Other/X?serial=1|usb://Other/X?serial=1"));
 }

@@ -261,22 +261,32 @@ void TestQueueCreator::knownDeviceIsSkipped_data()
 {
     QTest::addColumn<QString>("queueUri");
     QTest::addColumn<QString>("deviceUri");
-    QTest::newRow("same URI") << "usb://Orvo/Q7040DN?serial=abc"
-                              << "usb://Orvo/Q7040DN?serial=abc";
-    QTest::newRow("serial in other case") << "usb://Orvo/Q7040DN?serial=abc"
-                                          << "usb://Orvo/Q7040DN?serial=ABC";
-    QTest::newRow("whole URI in other case") << "usb://Orvo/Q7040DN?serial=abc"
-                                             << "USB://ORVO/q7040dn?SERIAL=ABC";
+    QTest::addColumn<bool>("discoveryFailed"); // the caller's discovery found nothing
+    for (bool failed : {false, true}) {
+        const char* suffix = failed ? ", discovery failed" : "";
+        QTest::newRow(qPrintable(QStringLiteral("same URI%1").arg(suffix)))
+            << "usb://Orvo/Q7040DN?serial=abc"
+            << "usb://Orvo/Q7040DN?serial=abc" << failed;
+        QTest::newRow(qPrintable(QStringLiteral("serial in other case%1").arg(suffix)))
+            << "usb://Orvo/Q7040DN?serial=abc"
+            << "usb://Orvo/Q7040DN?serial=ABC" << failed;
+        QTest::newRow(qPrintable(QStringLiteral("whole URI in other case%1").arg(suffix)))
+            << "usb://Orvo/Q7040DN?serial=abc"
+            << "USB://ORVO/q7040dn?SERIAL=ABC" << failed;
+    }
 }
 
 void TestQueueCreator::knownDeviceIsSkipped()
 {
     QFETCH(QString, queueUri);
     QFETCH(QString, deviceUri);
+    QFETCH(bool, discoveryFailed);
     TESTENV_VERIFY(m_env, m_env.addQueueWithDriver("Office", queueUri, "Q7040DN"));
     TESTENV_VERIFY(m_env, m_env.setUsbDevices({deviceUri}));
     QueueCreator creator(Discover());
-    creator.CheckNewPNP(m_manager.GetPrinterInfo(true));
+    // A failed discovery reads as "no printers known"; the device still has its queue, and a
+    // second one would be a permanent change to the user's CUPS.
+    creator.CheckNewPNP(discoveryFailed ? QList<stPrinterInfo>() : m_manager.GetPrinterInfo(true));
     QCOMPARE(QueueNames(), QStringList{"Office"});
     QCOMPARE(creator.TakeProblems().size(), 0);
 }

@@ -143,6 +143,7 @@ private slots:
     void cupsdBriefOutage();
     void queueDeletedWhilePolled();
     void cupsdLongOutageEndsService();
+    void leftoversOfEarlierRunGo();
 
 private:
     TestEnv m_env;
@@ -183,7 +184,7 @@ private:
     bool Run(const QString& program, const QStringList& args);
     void UnmountAll();
     void StartSim();
-    void StartService();
+    void StartService(bool freshRoot = true);
     void StopService();
 };
 
@@ -338,11 +339,12 @@ void TestFaults::StartSim()
                                         "the network printer simulator"));
 }
 
-void TestFaults::StartService()
+void TestFaults::StartService(bool freshRoot)
 {
     for (const char* name : {"N1", "U1", "Z1"})
         m_env.removeQueue(QString::fromLatin1(name));
-    QDir(TestEnv::installRoot()).removeRecursively();
+    if (freshRoot)
+        QDir(TestEnv::installRoot()).removeRecursively();
     TESTENV_VERIFY(m_env, m_env.addQueue("N1", "socket://" + c_strNetAddress + ":9100/?snmp=false",
                                          "Orvo Q7020DN"));
     TESTENV_VERIFY(
@@ -497,12 +499,10 @@ void TestFaults::cfgDirectoryFaults()
     TESTENV_VERIFY(m_env, WaitForNetPolls(2, 5000));
     TESTENV_VERIFY(m_env, WaitForUsbPolls(2, 5000));
     QVERIFY2(ServiceRunning(), "the service ended while its cfg directory could not be written");
-    if (!diskFull) {
-        // Longer than four empty cycles: a discovery whose report cannot even be created says
-        // nothing about the printers and must not count as a cycle without printers.
-        QVERIFY2(!m_env.waitFor([&] { return !ServiceRunning(); }, 7000, "the service ending"),
-                 "the service ended while its cfg directory was read-only");
-    }
+    // Longer than four empty cycles: a cfg directory that cannot be written says nothing about
+    // the printers and must never make discovery find none.
+    QVERIFY2(!m_env.waitFor([&] { return !ServiceRunning(); }, 7000, "the service ending"),
+             "the service ended while its cfg directory could not be written");
 
     if (diskFull)
         QVERIFY(QFile::remove(Cfg() + "/filler"));
@@ -800,6 +800,27 @@ void TestFaults::queueDeletedWhilePolled()
     QCOMPARE(SetUsbReply(46), QStringLiteral("ok"));
     TESTENV_VERIFY(m_env, WaitForContent(Dat("U1"), UsbFile(46), 6000));
     VERIFY_NO_STRAY_FILES();
+}
+
+void TestFaults::leftoversOfEarlierRunGo()
+{
+    // Stopped in the middle of its work, the service leaves no answer file of its own behind.
+    StopService();
+    const QRegularExpression answerFile(
+        QStringLiteral("^(printerlist\\.\\d+|printjob_\\d+\\.tmp|printer_\\d+\\.tmp)$"));
+    QCOMPARE(QDir(Cfg()).entryList(QDir::Files).filter(answerFile), QStringList());
+    // What earlier versions left (a tool's output file for every worker that was inside a
+    // tool run, a discovery report) goes at the next start; other files stay.
+    const QStringList left{"printjob_0.tmp", "printjob_37.tmp", "printer_5.tmp",
+                           "printerlist.20261208120000"};
+    for (const QString& name : left + QStringList{"printjob_x.tmp"})
+        TESTENV_VERIFY(m_env, m_env.writeFile(Cfg() + "/" + name, "lpstat output\n"));
+    QVERIFY(QFile::remove(Cfg() + "/service.hb"));
+    StartService(false);
+    TESTENV_VERIFY(m_env, m_env.waitFor([] { return QFileInfo::exists(Cfg() + "/service.hb"); },
+                                        10000, "the first cycle of the new run"));
+    QCOMPARE(QDir(Cfg()).entryList(QDir::Files).filter(answerFile), QStringList());
+    QVERIFY(QFileInfo::exists(Cfg() + "/printjob_x.tmp"));
 }
 
 QTEST_GUILESS_MAIN(TestFaults)

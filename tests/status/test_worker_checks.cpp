@@ -1,5 +1,4 @@
 #include "CupsTool.h"
-#include "QueuePrintingCheck.h"
 #include "TrdGetPrinterStatus.h"
 
 #include <QFile>
@@ -10,80 +9,9 @@ class TestWorkerChecks : public QObject
 {
     Q_OBJECT
 private slots:
-    void printingLine_data();
-    void printingLine();
-    void capturedPrinterLine_data();
-    void capturedPrinterLine();
     void statusChange_data();
     void statusChange();
 };
-
-void TestWorkerChecks::printingLine_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("queue");
-    QTest::addColumn<bool>("printing");
-
-    QTest::newRow("printing") << "printer Q now printing Q-8.  enabled since Mon Dec  7 2026\n"
-                              << "Q" << true;
-    QTest::newRow("idle") << "printer Q is idle.  enabled since Mon Dec  7 2026\n"
-                          << "Q" << false;
-    QTest::newRow("any letter case") << "printer Q now PRINTING Q-8.\n"
-                                     << "Q" << true;
-    QTest::newRow("zh_CN printing")
-        << QString::fromUtf8("打印机 Q 正在打印 Q-8。\n") << "Q" << true;
-    QTest::newRow("zh_CN idle") << QString::fromUtf8("打印机 Q 目前空闲。\n") << "Q" << false;
-    QTest::newRow("queue named after the word, idle")
-        << "printer printing-room is idle.  enabled since Mon Dec  7 2026\n"
-        << "printing-room" << false;
-    QTest::newRow("queue named after the word, printing")
-        << "printer printing-room now printing printing-room-3.  enabled since Mon Dec  7 2026\n"
-        << "printing-room" << true;
-    QTest::newRow("zh_CN queue named after the word, idle")
-        << QString::fromUtf8("打印机 正在打印 目前空闲。\n") << QString::fromUtf8("正在打印")
-        << false;
-    QTest::newRow("empty line") << ""
-                                << "Q" << false;
-}
-
-void TestWorkerChecks::printingLine()
-{
-    QFETCH(QString, line);
-    QFETCH(QString, queue);
-    QFETCH(bool, printing);
-    QCOMPARE(QueuePrintingCheck::ShowsPrinting(line, queue), printing);
-}
-
-void TestWorkerChecks::capturedPrinterLine_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("queue");
-    QTest::addColumn<bool>("printing");
-
-    const QString shell = QStringLiteral("q$(touch${IFS}$ORVO_TESTENV_DIR${PWD:0:1}pwned)");
-    for (const QString& locale : {QStringLiteral("C"), QStringLiteral("zh_CN")}) {
-        QTest::newRow(qPrintable("printing " + locale)) << "printer-printing." + locale + ".txt"
-                                                        << "Office" << true;
-        QTest::newRow(qPrintable("idle " + locale)) << "printer-idle." + locale + ".txt"
-                                                    << "Office" << false;
-        QTest::newRow(qPrintable("shell characters, printing " + locale))
-            << "printer-shell-name." + locale + ".txt" << shell << true;
-    }
-}
-
-void TestWorkerChecks::capturedPrinterLine()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, queue);
-    QFETCH(bool, printing);
-
-    QTemporaryDir dir;
-    const QString copy = dir.filePath("printer_0.tmp");
-    QVERIFY(QFile::copy(QStringLiteral(ORVO_TEST_DATA_DIR "/lpstat-jobs/") + file, copy));
-    const QStringList lines = CupsTool::ReadAndRemove(copy);
-    QVERIFY(!lines.isEmpty());
-    QCOMPARE(QueuePrintingCheck::ShowsPrinting(lines.first(), queue), printing);
-}
 
 void TestWorkerChecks::statusChange_data()
 {

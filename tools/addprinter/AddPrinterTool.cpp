@@ -232,9 +232,15 @@ int AddPrinterTool::AddNewPrinters()
     if (ready != EXIT_OK)
         return ready;
 
+    // Without the list of queues nothing can be known to be new: creating anything then could
+    // give a device that has a queue a second one.
+    QList<stPrinterInfo> before;
+    if (!QueueCreator::ListAllQueues(before)) {
+        Error(QStringLiteral("cannot list the CUPS queues: no queue created"));
+        return EXIT_NO_CUPS;
+    }
     QueueCreator creator(m_discover);
     ToolMessages messages;
-    const QList<stPrinterInfo> before = QueueCreator::GetAllQueues();
     creator.CheckNewPNP(m_discover(true));
     const QList<stPrinterInfo> after = QueueCreator::GetAllQueues();
     const QStringList said = messages.Take();

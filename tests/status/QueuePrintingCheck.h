@@ -2,6 +2,8 @@
 
 #include <QString>
 
+// The idle check's reading of the CUPS tools before it asked CUPS in process, kept unchanged as
+// the reference of test_cups_differential.
 // Reads the first line of "lpstat -p QUEUE": whether the queue is printing now.
 class QueuePrintingCheck
 {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+// The job watch's reading of the CUPS tools before it asked CUPS in process, kept unchanged as
+// the reference of test_cups_differential.
 // Reads one job listing ("lpstat -u USER -W all -l -o QUEUE") and tells what a job-watch pass
 // makes of it: the jobs now printing, and the cancels to send. Pure: lines in, records out, so
 // captured listings of every locale can be replayed in tests.

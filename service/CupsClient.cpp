@@ -1,0 +1,251 @@
+#include "CupsClient.h"
+
+#include <cups/cups.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+// Asking for fewer attributes keeps both sides' work per job small; these are all the rules read.
+const char* const c_jobAttributes[] = {"job-id", "job-state-reasons", "job-printer-state-message"};
+const char* const c_queueAttributes[] = {"printer-name", "device-uri"};
+
+// Called by libcups when an answer is late: give up instead of waiting on.
+int GiveUp(http_t*, void*)
+{
+    return 0;
+}
+
+QString Text(ipp_attribute_t* attr, int index = 0)
+{
+    const char* value = ippGetString(attr, index, nullptr);
+    return value ? QString::fromUtf8(value) : QString();
+}
+
+ipp_t* NewRequest(ipp_op_t operation, const QString& printerUri)
+{
+    ipp_t* request = ippNewRequest(operation);
+    if (!printerUri.isEmpty())
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     printerUri.toUtf8().constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    return request;
+}
+
+CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
+{
+    CupsClient::stJob job;
+    for (; attr && ippGetGroupTag(attr) == IPP_TAG_JOB; attr = ippNextAttribute(response)) {
+        const char* name = ippGetName(attr);
+        if (!name)
+            continue;
+        const QLatin1String key(name);
+        if (key == QLatin1String("job-id") && ippGetValueTag(attr) == IPP_TAG_INTEGER) {
+            job.iId = ippGetInteger(attr, 0);
+        } else if (key == QLatin1String("job-state-reasons")) {
+            for (int i = 0; i < ippGetCount(attr); ++i)
+                job.listReasons.append(Text(attr, i));
+        } else if (key == QLatin1String("job-printer-state-message")) {
+            job.bHasMessage = true;
+            job.strMessage = Text(attr);
+        }
+    }
+    return job;
+}
+} // namespace
+
+// libcups sets SIGPIPE to be ignored when it opens its first connection, so a scheduler that
+// closes the connection under a write makes the question fail, never the process end.
+CupsClient::CupsClient() = default;
+
+CupsClient::~CupsClient()
+{
+    Disconnect();
+}
+
+http_t* CupsClient::Connection()
+{
+    if (m_pHttp)
+        return m_pHttp;
+    // cupsServer() reads CUPS_SERVER and client.conf like every CUPS tool; a path is the
+    // scheduler's local socket.
+    m_pHttp = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                           TIMEOUT_MS, nullptr);
+    if (m_pHttp) {
+        httpSetTimeout(m_pHttp, TIMEOUT_MS / 1000.0, GiveUp, nullptr);
+        ++m_iConnects;
+    }
+    return m_pHttp;
+}
+
+void CupsClient::Disconnect()
+{
+    if (m_pHttp)
+        httpClose(m_pHttp);
+    m_pHttp = nullptr;
+}
+
+QString CupsClient::PrinterUri(const QString& queue)
+{
+    // The resource is percent-encoded here, so any name CUPS accepts (non-ASCII, shell
+    // characters, "?") reaches the scheduler as the name it gave the queue.
+    char uri[HTTP_MAX_URI];
+    if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
+                         ippPort(), "/printers/%s",
+                         queue.toUtf8().constData()) != HTTP_URI_STATUS_OK)
+        return QString();
+    return QString::fromUtf8(uri);
+}
+
+ipp_t* CupsClient::Ask(ipp_t* request, bool* answered)
+{
+    if (answered)
+        *answered = false;
+    // A kept connection may have been closed by a scheduler restarted since the last question;
+    // then one fresh connection gets a second try. A fresh one that fails means CUPS is down.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool fresh = m_pHttp == nullptr;
+        http_t* http = Connection();
+        if (!http)
+            break;
+        ipp_t* copy = fresh ? nullptr : ippNew();
+        if (copy)
+            ippCopyAttributes(copy, request, 1, nullptr, nullptr);
+        if (copy) {
+            ippSetOperation(copy, ippGetOperation(request));
+            ippSetRequestId(copy, ippGetRequestId(request));
+        }
+        ipp_t* response = cupsDoRequest(http, request, "/");
+        request = copy;
+        if (response) {
+            if (request)
+                ippDelete(request);
+            if (answered)
+                *answered = true;
+            return response;
+        }
+        // A late answer is not a dropped connection: asking again would only wait again.
+        const bool timedOut = httpError(http) == ETIMEDOUT;
+        Disconnect();
+        if (fresh || timedOut || !request)
+            break;
+    }
+    if (request)
+        ippDelete(request);
+    return nullptr;
+}
+
+bool CupsClient::GetQueues(QList<stQueue>& queues)
+{
+    queues.clear();
+    ipp_t* request = NewRequest(IPP_OP_CUPS_GET_PRINTERS, QString());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(std::size(c_queueAttributes)), nullptr, c_queueAttributes);
+    bool answered = false;
+    ipp_t* response = Ask(request, &answered);
+    if (!response)
+        return false;
+    // No queue at all is a "not found" answer: an empty list, which is the truth.
+    ipp_attribute_t* attr = ippFirstAttribute(response);
+    while (attr) {
+        while (attr && ippGetGroupTag(attr) != IPP_TAG_PRINTER)
+            attr = ippNextAttribute(response);
+        if (!attr)
+            break;
+        stQueue queue;
+        for (; attr && ippGetGroupTag(attr) == IPP_TAG_PRINTER; attr = ippNextAttribute(response)) {
+            const char* name = ippGetName(attr);
+            if (!name)
+                continue;
+            if (!std::strcmp(name, "printer-name") && ippGetValueTag(attr) == IPP_TAG_NAME)
+                queue.strName = Text(attr);
+            else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI)
+                queue.strDeviceUri = Text(attr);
+        }
+        if (!queue.strName.isEmpty())
+            queues.append(queue);
+    }
+    ippDelete(response);
+    return answered;
+}
+
+bool CupsClient::IsPrinting(const QString& queue, bool* answered)
+{
+    if (answered)
+        *answered = false;
+    const QString uri = PrinterUri(queue);
+    if (uri.isEmpty())
+        return false;
+    ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "printer-state");
+    ipp_t* response = Ask(request, answered);
+    if (!response)
+        return false;
+    ipp_attribute_t* state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
+    const bool printing = state && ippGetInteger(state, 0) == IPP_PSTATE_PROCESSING;
+    ippDelete(response);
+    return printing;
+}
+
+bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<stJob>& jobs)
+{
+    jobs.clear();
+    const QString uri = PrinterUri(queue);
+    if (uri.isEmpty())
+        return false;
+    const QByteArray printerUri = uri.toUtf8();
+
+    ipp_t* request = NewRequest(IPP_OP_GET_JOBS, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                 "not-completed");
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(std::size(c_jobAttributes)), nullptr, c_jobAttributes);
+    bool answered = false;
+    ipp_t* response = Ask(request, &answered);
+    if (!response)
+        return false;
+    ipp_attribute_t* attr = ippFirstAttribute(response);
+    while (attr) {
+        while (attr && ippGetGroupTag(attr) != IPP_TAG_JOB)
+            attr = ippNextAttribute(response);
+        if (!attr)
+            break;
+        const stJob job = ReadJob(response, attr);
+        if (job.iId > 0)
+            jobs.append(job);
+    }
+    ippDelete(response);
+
+    for (const int id : alsoIds) {
+        const bool listed = std::any_of(jobs.cbegin(), jobs.cend(),
+                                        [id](const stJob& job) { return job.iId == id; });
+        if (listed || id <= 0)
+            continue;
+        ipp_t* single = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, uri);
+        ippAddInteger(single, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
+        ippAddStrings(single, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                      int(std::size(c_jobAttributes)), nullptr, c_jobAttributes);
+        ipp_t* answer = Ask(single, &answered);
+        if (!answer) {
+            // The scheduler went away between the questions: like a listing that failed.
+            jobs.clear();
+            return false;
+        }
+        // A job no longer in the history is "not found": then it is simply not listed.
+        ipp_attribute_t* first = ippFirstAttribute(answer);
+        while (first && ippGetGroupTag(first) != IPP_TAG_JOB)
+            first = ippNextAttribute(answer);
+        if (first) {
+            const stJob job = ReadJob(answer, first);
+            if (job.iId == id)
+                jobs.append(job);
+        }
+        ippDelete(answer);
+    }
+    std::sort(jobs.begin(), jobs.end(),
+              [](const stJob& a, const stJob& b) { return a.iId < b.iId; });
+    return true;
+}

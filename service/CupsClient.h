@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+typedef struct _http_s http_t;
+typedef struct _ipp_s ipp_t;
+
+// The read-only questions the service asks CUPS, over IPP on a connection of its own: the
+// queues with their device URIs, whether a queue is printing, and the jobs of a queue. Changes
+// to CUPS (cancel, lpadmin, lpinfo) stay with the command-line tools.
+//
+// It talks to the scheduler the CUPS tools would talk to (CUPS_SERVER, client.conf, else the
+// local socket). One object per thread: the connection is opened at the first question, kept
+// for the next ones and opened again after the scheduler dropped it (a restart). A scheduler
+// that is down or does not answer within the timeout gives the answer of a failed tool run:
+// no queues, not printing, no jobs, with `false` for a caller that wants to tell them apart.
+class CupsClient
+{
+public:
+    struct stQueue
+    {
+        QString strName;
+        QString strDeviceUri; // empty for a class or a queue without one
+    };
+
+    struct stJob
+    {
+        int iId = 0;
+        QStringList listReasons; // job-state-reasons, as CUPS gives them
+        bool bHasMessage = false;
+        QString strMessage; // job-printer-state-message, when bHasMessage
+    };
+
+    // Waiting longer for an answer than this makes the question fail. Short: every question
+    // stands in a worker's cycle, and a hung scheduler must not stop the cycle for long.
+    static constexpr int TIMEOUT_MS = 2000;
+
+    CupsClient();
+    ~CupsClient();
+    CupsClient(const CupsClient&) = delete;
+    CupsClient& operator=(const CupsClient&) = delete;
+
+    // Every destination CUPS has, in its order (sorted by name), with its device URI.
+    bool GetQueues(QList<stQueue>& queues);
+    // Whether `queue` prints now (printer-state "processing"). False also when it is stopped,
+    // unknown, or CUPS does not answer; `answered` tells the last apart.
+    bool IsPrinting(const QString& queue, bool* answered = nullptr);
+    // The queue's jobs that are not finished, plus those of `alsoIds` whatever their state
+    // (CUPS keeps finished jobs in its history), sorted by job id. Finished jobs beyond those
+    // are not asked for: with a long history they would be most of the answer, and nothing
+    // decides on them.
+    bool GetJobs(const QString& queue, const QList<int>& alsoIds, QList<stJob>& jobs);
+
+    // Open connections made so far, for the tests of the reconnect.
+    int ConnectCount() const { return m_iConnects; }
+
+private:
+    // Sends the request (freeing it) and returns the response, or nullptr when CUPS gave none
+    // or answered with an error status. A connection that fails is closed and, when it had
+    // served a question before (the scheduler may have been restarted since), opened again
+    // for one more try.
+    ipp_t* Ask(ipp_t* request, bool* answered);
+    http_t* Connection();
+    void Disconnect();
+    static QString PrinterUri(const QString& queue);
+
+    http_t* m_pHttp = nullptr;
+    int m_iConnects = 0;
+};
