@@ -5,6 +5,7 @@
 #include "PpdModelReader.h"
 #include "PrinterListFile.h"
 #include "QueueCreator.h"
+#include "QueueNameCheck.h"
 #include "SharedListGuard.h"
 #include "TrdGetPrinterStatus.h"
 #include "UtilLog.h"
@@ -20,6 +21,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -163,16 +165,52 @@ QList<stPrinterInfo> TrdDeviceManage::SelectQueues(const QList<CupsClient::stQue
                                                    bool driverCheck)
 {
     QList<stPrinterInfo> result;
+    QSet<QByteArray> skipped;
     for (const CupsClient::stQueue& queue : queues) {
         stPrinterInfo info;
         InitStPrinterInfo(info);
         if (!FromDeviceUri(queue.strName, queue.strDeviceUri, info))
             continue;
+        // Only the list of watched printers leaves these out; the other callers want every queue.
+        const QByteArray name = queue.baName.isEmpty() ? queue.strName.toUtf8() : queue.baName;
+        const QString problem = driverCheck ? QueueNameCheck::Problem(name) : QString();
+        if (!problem.isEmpty()) {
+            // Told only for a queue of ours: the others are none of the service's business.
+            QString model;
+            if (FindModelByBytes(name, model)) {
+                skipped.insert(name);
+                if (!m_setSkippedTold.contains(name))
+                    ORVO_LOG(QStringLiteral("queue %s (%s) skipped: %s"),
+                             QueueNameCheck::Escaped(name).constData(), model.toUtf8().constData(),
+                             problem.toUtf8().constData());
+            }
+            continue;
+        }
         if (driverCheck && !CheckDriverMatch(info.strName, info.strModel))
             continue;
         result.append(info);
     }
+    // Only the queues still there stay told: one that went away is told again when it is back.
+    // A CUPS that did not answer says nothing about them.
+    if (driverCheck && m_bDiscoveryAnswered)
+        m_setSkippedTold = skipped;
     return result;
+}
+
+bool TrdDeviceManage::FindModelByBytes(const QByteArray& name, QString& model)
+{
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..")
+        return false;
+    // Opened by its bytes and read through the descriptor: a name that is not UTF-8 has no
+    // QString that leads back to the file.
+    const QByteArray path = QFile::encodeName(FixedPaths::CupsPpdDir()) + name + ".ppd";
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool found =
+        PpdModelReader::FindModel(QStringLiteral("/proc/self/fd/%1").arg(fd), m_pCodec, model);
+    ::close(fd);
+    return found;
 }
 
 bool TrdDeviceManage::FromDeviceUri(const QString& name, const QString& uri, stPrinterInfo& info)

@@ -4,7 +4,9 @@
 #include "PrinterRecords.h"
 #include "UtilThreadBase.h"
 
+#include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -86,6 +88,8 @@ private:
     // Removes the transient files an earlier run may have left in the cfg directory.
     static void RemoveLeftovers();
     [[noreturn]] static void EndProcess();
+    // CheckDriverMatch for a name given as bytes, which need not be UTF-8.
+    bool FindModelByBytes(const QByteArray& name, QString& model);
 
     QList<TrdGetPrinterStatus*> m_listWorkers;
     QList<QThread*> m_listThreads;
@@ -95,4 +99,6 @@ private:
     CupsClient m_cups; // the main thread's connection to the scheduler
     // The last write of printerlist.ini failed: the next one is forced.
     bool m_bListFileOwed = false;
+    // The queues of ours that cannot be watched and are already in the log, as CUPS names them.
+    QSet<QByteArray> m_setSkippedTold;
 };

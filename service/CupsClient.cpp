@@ -159,9 +159,11 @@ bool CupsClient::GetQueues(QList<stQueue>& queues)
             const char* name = ippGetName(attr);
             if (!name)
                 continue;
-            if (!std::strcmp(name, "printer-name") && ippGetValueTag(attr) == IPP_TAG_NAME)
-                queue.strName = Text(attr);
-            else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI)
+            if (!std::strcmp(name, "printer-name") && ippGetValueTag(attr) == IPP_TAG_NAME) {
+                const char* value = ippGetString(attr, 0, nullptr);
+                queue.baName = value ? QByteArray(value) : QByteArray();
+                queue.strName = QString::fromUtf8(queue.baName);
+            } else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI)
                 queue.strDeviceUri = Text(attr);
         }
         if (!queue.strName.isEmpty())

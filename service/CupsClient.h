@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,7 @@ public:
     {
         QString strName;
         QString strDeviceUri; // empty for a class or a queue without one
+        QByteArray baName;    // the name's bytes as CUPS gave them, which need not be UTF-8
     };
 
     struct stJob

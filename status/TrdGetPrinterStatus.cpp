@@ -5,6 +5,7 @@
 #include "JobWatchRule.h"
 #include "ModelTable.h"
 #include "OfflineCancelRule.h"
+#include "QueueNameCheck.h"
 #include "SharedListGuard.h"
 #include "StatusEvaluator.h"
 #include "UdpStatusChannel.h"
@@ -369,5 +370,5 @@ int TrdGetPrinterStatus::CheckJobStatus()
 
 void TrdGetPrinterStatus::CancelCUPSJob(QString queue)
 {
-    CupsTool::Run("cancel %s", {queue}, "CancelCUPSJob");
+    CupsTool::Run(QueueNameCheck::CANCEL_FORMAT, {queue}, "CancelCUPSJob");
 }

@@ -42,7 +42,8 @@ QList<CupsClient::stQueue> Queues(const QStringList& specs)
 {
     QList<CupsClient::stQueue> queues;
     for (const QString& spec : specs)
-        queues.append({spec.section(QLatin1Char(' '), 0, 0), spec.section(QLatin1Char(' '), 1)});
+        queues.append(
+            {spec.section(QLatin1Char(' '), 0, 0), spec.section(QLatin1Char(' '), 1), {}});
     return queues;
 }
 

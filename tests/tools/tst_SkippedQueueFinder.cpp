@@ -31,11 +31,11 @@ void TestSkippedQueueFinder::find_data()
     QTest::newRow("not valid UTF-8")
         << QByteArray("B\xfcro") << orvo
         << QStringList{"B\\xfcro (Orvo Q7020DN): the queue name is not valid UTF-8"};
-    const QByteArray longName(200, 'L');
+    const QByteArray longName(250, 'L');
     QTest::newRow("too long for a command")
         << longName << orvo
         << QStringList{QString::fromLatin1(longName) +
-                       " (Orvo Q7020DN): the queue name is too long for the CUPS commands (200 "
+                       " (Orvo Q7020DN): the queue name is too long for the CUPS commands (250 "
                        "bytes)"};
     QTest::newRow("not listed for another reason")
         << QByteArray("Fresh") << orvo

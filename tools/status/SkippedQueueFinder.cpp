@@ -1,8 +1,7 @@
 #include "SkippedQueueFinder.h"
 
-#include "FixedPaths.h"
 #include "PpdModelReader.h"
-#include "ShellCommand.h"
+#include "QueueNameCheck.h"
 #include "StatusFormatter.h"
 
 #include <QFile>
@@ -14,17 +13,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-bool IsUtf8(const QByteArray& bytes)
-{
-    QTextCodec::ConverterState state;
-    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
-
-} // namespace
 
 QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& listed)
 {
@@ -46,7 +34,7 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
             continue;
         }
         const QByteArray name = file.left(file.size() - 4);
-        if (IsUtf8(name) && listed.contains(QString::fromUtf8(name))) {
+        if (QueueNameCheck::IsUtf8(name) && listed.contains(QString::fromUtf8(name))) {
             continue;
         }
         // Opened by its bytes and read through the descriptor, so that a name Qt cannot decode
@@ -64,7 +52,7 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
         if (!ours) {
             continue;
         }
-        QString reason = NameProblem(name, FixedPaths::CfgDir());
+        QString reason = QueueNameCheck::Problem(name);
         if (reason.isEmpty()) {
             reason = QStringLiteral("not in the printer list (not a USB or network queue, or "
                                     "made since the service last looked)");
@@ -81,23 +69,6 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
     return skipped;
 }
 
-QString SkippedQueueFinder::NameProblem(const QByteArray& name, const QString& cfgDir)
-{
-    if (!IsUtf8(name)) {
-        return QStringLiteral("the queue name is not valid UTF-8");
-    }
-    // The status worker asks CUPS about the queue with this command; a name that does not fit
-    // its buffer cannot be asked about.
-    const ShellCommand::Result command =
-        ShellCommand::Build("lpstat -p \"%s\"> %s",
-                            QList<QByteArray>{name, QFile::encodeName(cfgDir + "printer_0.tmp")});
-    if (!command.bOk) {
-        return QStringLiteral("the queue name is too long for the CUPS commands (%1 bytes)")
-            .arg(name.size());
-    }
-    return QString();
-}
-
 QString SkippedQueueFinder::DisplayName(const QByteArray& name)
 {
     QString out;
@@ -107,7 +78,7 @@ QString SkippedQueueFinder::DisplayName(const QByteArray& name)
         // Longest valid UTF-8 sequence starting here (at most four bytes).
         int length = 0;
         for (int n = 1; n <= 4 && i + n <= name.size(); ++n) {
-            if (IsUtf8(name.mid(i, n))) {
+            if (QueueNameCheck::IsUtf8(name.mid(i, n))) {
                 length = n;
                 break;
             }

@@ -15,10 +15,6 @@ public:
     // ppdDir ends with a slash; listed holds the queue names in the printer list.
     static QStringList Find(const QString& ppdDir, const QStringList& listed);
 
-    // Why the service cannot carry a queue of this name, or empty when nothing in the name
-    // stops it.
-    static QString NameProblem(const QByteArray& name, const QString& cfgDir);
-
     // The name for people: valid UTF-8 as it is, every other byte as \xNN.
     static QString DisplayName(const QByteArray& name);
 };

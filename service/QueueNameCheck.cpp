@@ -1,0 +1,52 @@
+#include "QueueNameCheck.h"
+
+#include "ShellCommand.h"
+
+#include <QList>
+#include <QTextCodec>
+
+QString QueueNameCheck::Problem(const QByteArray& name)
+{
+    if (!IsUtf8(name)) {
+        return QStringLiteral("the queue name is not valid UTF-8");
+    }
+    if (!ShellCommand::Build(CANCEL_FORMAT, QList<QByteArray>{name}).bOk) {
+        return QStringLiteral("the queue name is too long for the CUPS commands (%1 bytes)")
+            .arg(name.size());
+    }
+    return QString();
+}
+
+bool QueueNameCheck::IsUtf8(const QByteArray& bytes)
+{
+    QTextCodec::ConverterState state;
+    QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
+}
+
+QByteArray QueueNameCheck::Escaped(const QByteArray& name)
+{
+    QByteArray out;
+    int i = 0;
+    while (i < name.size()) {
+        const uchar byte = uchar(name.at(i));
+        int length = 0;
+        if (byte >= 0x20 && byte != 0x7f) {
+            // Longest valid UTF-8 sequence starting here (at most four bytes).
+            for (int n = 1; n <= 4 && i + n <= name.size(); ++n) {
+                if (IsUtf8(name.mid(i, n))) {
+                    length = n;
+                    break;
+                }
+            }
+        }
+        if (length == 0) {
+            out += "\\x" + QByteArray::number(byte, 16).rightJustified(2, '0');
+            ++i;
+        } else {
+            out += name.mid(i, length);
+            i += length;
+        }
+    }
+    return out;
+}
