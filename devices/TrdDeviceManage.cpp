@@ -1,7 +1,7 @@
 #include "TrdDeviceManage.h"
 
+#include "DeviceUri.h"
 #include "FixedPaths.h"
-#include "LpstatDeviceParser.h"
 #include "PpdModelReader.h"
 #include "PrinterListFile.h"
 #include "QueueCreator.h"
@@ -229,7 +229,7 @@ bool TrdDeviceManage::FromDeviceUri(const QString& name, const QString& uri, stP
     if (uri.startsWith(QLatin1String("socket"), Qt::CaseInsensitive) ||
         uri.startsWith(QLatin1String("orvosocket"), Qt::CaseInsensitive)) {
         bool found = false;
-        const QString host = LpstatDeviceParser::HostOf(uri, 0, &found);
+        const QString host = DeviceUri::HostOf(uri, 0, &found);
         if (!found)
             return false;
         info.strName = name;

@@ -1,5 +1,7 @@
 #include "LpstatDeviceParser.h"
 
+#include "DeviceUri.h"
+
 #include <QStringList>
 
 namespace {
@@ -35,27 +37,6 @@ bool LpstatDeviceParser::ParseLine(const QString& line, stPrinterInfo& info)
     return true;
 }
 
-QString LpstatDeviceParser::HostOf(const QString& uri, int schemeAt, bool* found)
-{
-    const int sep = uri.indexOf(QLatin1String("://"), schemeAt);
-    if (found)
-        *found = sep >= 0;
-    if (sep < 0)
-        return QString();
-    const int start = sep + 3;
-    if (start < uri.size() && uri.at(start) == QLatin1Char('[')) {
-        // An IPv6 literal holds colons itself; cutting at the first one would leave "[".
-        const int close = uri.indexOf(QLatin1Char(']'), start + 1);
-        return close < 0 ? uri.mid(start + 1) : uri.mid(start + 1, close - start - 1);
-    }
-    // The host ends where a port, a path or a query begins: "socket://10.0.0.5?waiteof=false"
-    // names the host 10.0.0.5.
-    int end = start;
-    while (end < uri.size() && !QStringLiteral(":/?").contains(uri.at(end)))
-        ++end;
-    return uri.mid(start, end - start);
-}
-
 bool LpstatDeviceParser::ParseStandard(const QStringList& pieces, stPrinterInfo& info)
 {
     if (pieces.size() < 4)
@@ -73,7 +54,7 @@ bool LpstatDeviceParser::ParseStandard(const QStringList& pieces, stPrinterInfo&
     }
     if (StartsWithNoCase(candidate, c_strSocket) || StartsWithNoCase(candidate, c_strOrvoSocket)) {
         bool found = false;
-        const QString host = HostOf(candidate, 0, &found);
+        const QString host = DeviceUri::HostOf(candidate, 0, &found);
         if (!found)
             return false;
         info.strName = name;
@@ -108,7 +89,7 @@ bool LpstatDeviceParser::ParsePositional(const QStringList& pieces, stPrinterInf
         return false;
     info.strName = name;
     info.iConnectType = CONNECT_TYPE_NET;
-    info.strPort = HostOf(text, at, nullptr);
+    info.strPort = DeviceUri::HostOf(text, at, nullptr);
     info.strURI = text.mid(at);
     return true;
 }
