@@ -2,6 +2,8 @@
 
 #include "FixedPaths.h"
 #include "JsonFormatter.h"
+#include "NotifyMonitor.h"
+#include "PrometheusExporter.h"
 #include "StatusFormatter.h"
 #include "StatusReader.h"
 #include "StatusWatch.h"
@@ -110,6 +112,18 @@ int main(int argc, char* argv[])
     parser.addOption(jsonOption);
     parser.addOption(watchOption);
     parser.addOption(countOption);
+    const QCommandLineOption notifyOption(
+        QStringLiteral("notify"),
+        QStringLiteral("Keep running in the desktop session and show a notification when a printer "
+                       "needs someone and when that clears."));
+    const QCommandLineOption prometheusOption(
+        QStringLiteral("prometheus"),
+        QStringLiteral("Print the state in the Prometheus text format."));
+    const QCommandLineOption outputOption(
+        QStringLiteral("output"),
+        QStringLiteral("With --prometheus: replace <file> in one step instead of printing."),
+        QStringLiteral("file"));
+    parser.addOptions({notifyOption, prometheusOption, outputOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         WriteErr(
@@ -147,6 +161,20 @@ int main(int argc, char* argv[])
         return EXIT_USAGE;
     }
     const StatusReader reader(dir);
+    const bool notify = parser.isSet(notifyOption);
+    const bool prometheus = parser.isSet(prometheusOption);
+    if ((notify && (prometheus || watching || json)) || (prometheus && (watching || json)) ||
+        (parser.isSet(outputOption) && !prometheus)) {
+        WriteErr(QStringLiteral("orvo-status: --notify and --prometheus go alone; --output goes "
+                                "with --prometheus\n"));
+        return EXIT_USAGE;
+    }
+    if (notify) {
+        return NotifyMonitor::Run(reader);
+    }
+    if (prometheus) {
+        return PrometheusExporter::Run(reader.Read(), parser.value(outputOption));
+    }
 
     if (!watching) {
         const StatusSnapshot snapshot = reader.Read();
