@@ -79,8 +79,9 @@ void TestNotifyPolicy::steps_data()
         << QStringList{"0 up A:toner-low", "1000 up A:toner-low,toner-empty!"}
         << QStringList{"A/1", "A/2"};
     QTest::newRow("one of two cleared")
-        << QStringList{"0 up A:jam!,toner-low", "1000 up A:toner-low", "21000 up A:toner-low"}
-        << QStringList{"A/2", "@20000", "A/1"};
+        << QStringList{"0 up A:jam!,toner-low", "1000 up A:toner-low", "21000 up A:toner-low",
+                       "22000 up A:", "41000 up A:"}
+        << QStringList{"A/2", "@20000", "", "@41000", "A/0"};
     QTest::newRow("service stops: told once, old states left alone")
         << QStringList{"0 up A:", "1000 down A:paper-out!", "2000 down A:paper-out!"}
         << QStringList{"", "service/1", ""};

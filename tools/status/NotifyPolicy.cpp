@@ -144,29 +144,25 @@ void NotifyPolicy::EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
         told->stCondition = condition;
         told->iLastSeenMs = nowMs;
     }
-    QList<stNotifyCondition> cleared;
     for (auto it = memory.mapTold.begin(); it != memory.mapTold.end();) {
         it->bPresent = present.contains(it.key());
         if (!it->bPresent && nowMs - it->iLastSeenMs >= CLEAR_HOLD_MS) {
-            cleared << it->stCondition;
+            memory.listCleared << it->stCondition;
             it = memory.mapTold.erase(it);
         } else {
             ++it;
         }
     }
+    // One of several conditions clearing is no news worth a message of its own: it is named
+    // with the next news, or when the last one clears.
     if (news) {
-        *actions << Attention(printer.strQueue, printer.listConditions, cleared);
-    } else if (!cleared.isEmpty() && memory.mapTold.isEmpty()) {
-        *actions << Cleared(printer.strQueue, cleared);
-    } else if (!cleared.isEmpty()) {
-        QList<stNotifyCondition> remaining;
-        for (const stTold& told : memory.mapTold) {
-            remaining << told.stCondition;
-        }
-        *actions << Attention(printer.strQueue, remaining, cleared);
+        *actions << Attention(printer.strQueue, printer.listConditions, memory.listCleared);
+    } else if (memory.mapTold.isEmpty() && !memory.listCleared.isEmpty()) {
+        *actions << Cleared(printer.strQueue, memory.listCleared);
     } else {
         return;
     }
+    memory.listCleared.clear();
     memory.bShown = true;
 }
 

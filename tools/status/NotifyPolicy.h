@@ -17,7 +17,8 @@
 // - While a told condition stays, or comes back, nothing more is said.
 // - A condition counts as cleared only once it has stayed away for CLEAR_HOLD_MS; then the same
 //   notification is replaced by a low-urgency "cleared". So a printer that flaps gives one
-//   notification when it first fails and one "cleared" when it has settled.
+//   notification when it first fails and one "cleared" when it has settled. One of several
+//   conditions clearing while others stay is named with the next message, not on its own.
 // - At start, a printer whose conditions need no one gets nothing.
 // - Without a live service the files hold old news: the service's absence is told once (unless
 //   its last printer list was empty, when it ends itself by design) and printers are left alone
@@ -77,8 +78,9 @@ private:
     };
     struct stPrinterMemory
     {
-        QMap<QString, stTold> mapTold; // by condition key
-        bool bShown = false;           // a notification of this printer is out
+        QMap<QString, stTold> mapTold;        // by condition key
+        QList<stNotifyCondition> listCleared; // cleared since the last message
+        bool bShown = false;                  // a notification of this printer is out
     };
 
     void EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,

@@ -1,0 +1,361 @@
+// orvo-status --notify and --prometheus against the real service watching simulated network
+// printers (tools/printersim) inside orvo-testenv. The desktop is a private session bus
+// (dbus-daemon) on which this test itself serves org.freedesktop.Notifications and records what
+// arrives. The scenarios follow one another in one service run.
+
+#include "TestEnv.h"
+
+#include "ReplyBuilder.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct stRecord
+{
+    quint32 uiReplaces = 0;
+    quint32 uiId = 0;
+    QString strApp;
+    QString strSummary;
+    int iUrgency = -1;
+};
+
+// Queue names with non-ASCII and shell characters travel into summaries and label values.
+const QString c_strBuero = QStringLiteral("Büro;$(id)|<打印机>&");
+const QString c_strOffice = QStringLiteral("Office");
+
+QByteArray Reply(quint8 statusCode, const QVector<quint16>& errors1,
+                 const QVector<quint16>& errors2 = {})
+{
+    return ReplyBuilder()
+        .setInfo1("Orvo Q7040DN")
+        .setStatusCode(statusCode)
+        .setErrorCodes1(errors1)
+        .setErrorCodes2(errors2)
+        .addSupplyValue(0x1000, 80, 2)
+        .build();
+}
+const QByteArray c_replyReady = Reply(1, {});
+const QByteArray c_replyTonerLow = Reply(2, {}, {0x11A0});
+const QByteArray c_replyPaperOut = Reply(3, {0x1106});
+const QByteArray c_replyJam = Reply(3, {0x110D});
+
+} // namespace
+
+// The desktop's notification service, as far as orvo-status uses it.
+class NotificationServer : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QList<stRecord> listRecords;
+    QList<quint32> listClosed;
+
+public slots:
+    quint32 Notify(const QString& app, quint32 replacesId, const QString&, const QString& summary,
+                   const QString&, const QStringList&, const QVariantMap& hints, qint32)
+    {
+        const quint32 id = replacesId != 0 ? replacesId : ++m_uiLastId;
+        listRecords << stRecord{replacesId, id, app, summary,
+                                hints.value(QStringLiteral("urgency"), -1).toInt()};
+        return id;
+    }
+    void CloseNotification(quint32 id) { listClosed << id; }
+    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion)
+    {
+        vendor = version = QStringLiteral("test");
+        specVersion = QStringLiteral("1.2");
+        return QStringLiteral("orvo-test-notifications");
+    }
+
+private:
+    quint32 m_uiLastId = 0;
+};
+
+class TestNotify : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestEnv m_env;
+    NotificationServer m_server;
+    QDBusConnection m_bus{QString()};
+    QString m_strBusAddress;
+    QString m_strEmptyBusAddress;
+    QProcess* m_busDaemon = nullptr;
+    QProcess* m_service = nullptr;
+    QProcess* m_notifier = nullptr;
+
+    static QString Control(const QString& queue)
+    {
+        return TestEnv::controlDir() + (queue == c_strOffice ? "/office.ctl" : "/buero.ctl");
+    }
+    static QString StatusFile(const QString& queue) { return TestEnv::cfgDir() + queue + ".dat"; }
+
+    QString StartBus(const QString& name, QProcess** daemon = nullptr)
+    {
+        const QString socket = TestEnv::controlDir() + "/" + name;
+        const QString config = socket + ".conf";
+        const QByteArray xml =
+            "<busconfig><type>session</type><listen>unix:path=" + socket.toUtf8() +
+            "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow own=\"*\"/>"
+            "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>";
+        QProcess* process =
+            m_env.writeFile(config, xml)
+                ? m_env.startProcess("dbus-daemon", {"--nofork", "--config-file=" + config})
+                : nullptr;
+        if (daemon) {
+            *daemon = process;
+        }
+        const bool up = process && m_env.waitFor([&] { return QFileInfo::exists(socket); }, 10000,
+                                                 "the bus socket " + socket);
+        return up ? "unix:path=" + socket : QString();
+    }
+    bool SetReply(const QString& queue, const QByteArray& reply)
+    {
+        return TestEnv::controlRequest(Control(queue), "set-reply-hex " + reply.toHex()) == "ok" &&
+               m_env.waitFor([&] { return TestEnv::readFile(StatusFile(queue)) == reply; }, 15000,
+                             "the new reply in the status file of " + queue);
+    }
+    QProcess* StartNotifier()
+    {
+        QProcess* notifier = m_env.startProcess(
+            ORVO_STATUS_BIN, {"--notify"}, {"DBUS_SESSION_BUS_ADDRESS=" + m_strBusAddress}, true);
+        const bool owned =
+            notifier &&
+            m_env.waitFor(
+                [&] { return m_bus.interface()->isServiceRegistered("org.orvo.StatusNotify"); },
+                10000, "orvo-status --notify on the bus");
+        return owned ? notifier : nullptr;
+    }
+    QList<stRecord> About(const QString& queue) const
+    {
+        QList<stRecord> found;
+        for (const stRecord& record : m_server.listRecords) {
+            if (record.strSummary.startsWith(queue + ": ")) {
+                found << record;
+            }
+        }
+        return found;
+    }
+    bool WaitForCount(const QString& queue, int count, int ms)
+    {
+        return m_env.waitFor([&] { return About(queue).size() >= count; }, ms,
+                             QStringLiteral("notification %1 about %2").arg(count).arg(queue));
+    }
+    // Absence has no moment to wait for: the bus is served all along.
+    static bool HoldsFor(const std::function<bool()>& condition, int ms)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < ms) {
+            if (!condition()) {
+                return false;
+            }
+            QTest::qWait(50);
+        }
+        return condition();
+    }
+    bool StartSimulator(const QString& queue, const QString& address, const QByteArray& reply)
+    {
+        const QString ready = Control(queue) + ".ready";
+        return m_env.startProcess(ORVO_PRINTER_SIM,
+                                  {"serve", "--address", address, "--reply-hex",
+                                   QString::fromLatin1(reply.toHex()), "--control", Control(queue),
+                                   "--ready", ready},
+                                  {}, true) &&
+               m_env.waitFor([&] { return TestEnv::fileExists(ready); }, 10000,
+                             "simulator at " + address) &&
+               m_env.addQueue(queue, "socket://" + address + ":9100/?snmp=false", "Orvo Q7040DN");
+    }
+
+private slots:
+    void initTestCase();
+    void startState();
+    void secondCopyLeaves();
+    void paperOutThenCleared();
+    void flappingPrinter();
+    void prometheusExport();
+    void serviceStopped();
+    void withoutNotificationService_data();
+    void withoutNotificationService();
+    void endsWithTheSession();
+};
+
+void TestNotify::initTestCase()
+{
+    m_strBusAddress = StartBus("session-bus", &m_busDaemon);
+    TESTENV_VERIFY(m_env, !m_strBusAddress.isEmpty());
+    m_strEmptyBusAddress = StartBus("empty-bus");
+    TESTENV_VERIFY(m_env, !m_strEmptyBusAddress.isEmpty());
+    m_bus = QDBusConnection::connectToBus(m_strBusAddress, "test-session");
+    QVERIFY2(m_bus.isConnected(), qPrintable(m_bus.lastError().message()));
+    QVERIFY(m_bus.registerObject("/org/freedesktop/Notifications", &m_server,
+                                 QDBusConnection::ExportAllSlots));
+    QVERIFY(m_bus.registerService("org.freedesktop.Notifications"));
+
+    TESTENV_VERIFY(m_env, StartSimulator(c_strBuero, "127.0.0.2", c_replyTonerLow));
+    TESTENV_VERIFY(m_env, StartSimulator(c_strOffice, "127.0.0.3", c_replyReady));
+    m_service = m_env.startProcess(TestEnv::serviceBinary(), {});
+    TESTENV_VERIFY(m_env, m_service);
+    for (const QString& queue : {c_strBuero, c_strOffice}) {
+        TESTENV_VERIFY(m_env, m_env.waitFor([&] { return TestEnv::fileExists(StatusFile(queue)); },
+                                            20000, "the first status file of " + queue));
+    }
+}
+
+void TestNotify::startState()
+{
+    // Toner low needs someone, so it is told at start; a ready printer is not.
+    m_notifier = StartNotifier();
+    TESTENV_VERIFY(m_env, m_notifier);
+    TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, 1, 10000));
+    QVERIFY(HoldsFor([&] { return m_server.listRecords.size() == 1; }, 3000));
+    const stRecord record = m_server.listRecords.first();
+    QCOMPARE(record.strApp, QStringLiteral("orvo-status"));
+    QCOMPARE(record.uiReplaces, 0u);
+    QCOMPARE(record.strSummary, c_strBuero + ": toner low (0x11A0)");
+    QCOMPARE(record.iUrgency, 1);
+}
+
+void TestNotify::secondCopyLeaves()
+{
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", m_strBusAddress);
+    second.setProcessEnvironment(env);
+    second.start(ORVO_STATUS_BIN, {"--notify"});
+    QVERIFY(m_env.waitFor([&] { return second.state() == QProcess::NotRunning; }, 10000,
+                          "the second copy to leave"));
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(m_server.listRecords.size(), 1);
+}
+
+void TestNotify::paperOutThenCleared()
+{
+    const quint32 id = About(c_strBuero).first().uiId;
+    TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyPaperOut));
+    TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, 2, 10000));
+    QCOMPARE(About(c_strBuero).at(1).uiReplaces, id);
+    QCOMPARE(About(c_strBuero).at(1).iUrgency, 2);
+    QVERIFY2(About(c_strBuero).at(1).strSummary.contains("paper out (0x1106)"),
+             qPrintable(About(c_strBuero).at(1).strSummary));
+
+    TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyReady));
+    TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, 3, 40000));
+    const stRecord cleared = About(c_strBuero).at(2);
+    QCOMPARE(cleared.uiReplaces, id);
+    QCOMPARE(cleared.iUrgency, 0);
+    QVERIFY2(cleared.strSummary.endsWith(" cleared"), qPrintable(cleared.strSummary));
+    QVERIFY(HoldsFor([&] { return About(c_strBuero).size() == 3; }, 2000));
+}
+
+void TestNotify::flappingPrinter()
+{
+    for (int flap = 0; flap < 3; ++flap) {
+        TESTENV_VERIFY(m_env, SetReply(c_strOffice, c_replyJam));
+        TESTENV_VERIFY(m_env, SetReply(c_strOffice, c_replyReady));
+    }
+    QCOMPARE(About(c_strOffice).size(), 1);
+    QCOMPARE(About(c_strOffice).first().iUrgency, 2);
+    TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 2, 40000));
+    QCOMPARE(About(c_strOffice).at(1).iUrgency, 0);
+    QCOMPARE(About(c_strOffice).at(1).uiReplaces, About(c_strOffice).first().uiId);
+}
+
+void TestNotify::prometheusExport()
+{
+    const QString textfiles = TestEnv::controlDir() + "/node-exporter";
+    QVERIFY(QDir().mkpath(textfiles));
+    const ToolResult result =
+        m_env.runTool(ORVO_STATUS_BIN, {"--prometheus", "--output", textfiles + "/orvo.prom"});
+    QVERIFY2(result.ok(), qPrintable(result.describe()));
+    QProcess parser;
+    parser.setStandardInputFile(textfiles + "/orvo.prom");
+    parser.start(ORVO_SYSTEM_PYTHON, {ORVO_PROM_SAMPLES});
+    QVERIFY(parser.waitForFinished(30000));
+    QVERIFY2(parser.exitCode() == 0, parser.readAllStandardError().constData());
+    QStringList infos;
+    for (const QByteArray& line : parser.readAllStandardOutput().split('\n')) {
+        const QJsonObject sample = QJsonDocument::fromJson(line).object();
+        const QJsonObject labels = sample.value("labels").toObject();
+        if (sample.value("name") == "orvo_printer_info") {
+            infos << labels.value("queue").toString() + "|" + labels.value("connection").toString();
+        } else if (sample.value("name") == "orvo_printer_state") {
+            QCOMPARE(labels.value("state").toString(), QStringLiteral("ready"));
+        }
+    }
+    infos.sort();
+    QCOMPARE(infos, (QStringList{c_strBuero + "|network", c_strOffice + "|network"}));
+}
+
+void TestNotify::serviceStopped()
+{
+    // A paper-out printer whose service then stops: a notifier started now says once that the
+    // service is not running and nothing about the printer.
+    m_env.stopProcess(m_notifier);
+    TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyPaperOut));
+    m_env.stopProcess(m_service);
+    m_service = nullptr;
+    const QString heartbeat = TestEnv::cfgDir() + "service.hb";
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [&] {
+                                  return QFileInfo(heartbeat).lastModified().msecsTo(
+                                             QDateTime::currentDateTime()) > 11000;
+                              },
+                              20000, "the heartbeat to grow stale"));
+    m_server.listRecords.clear();
+    m_notifier = StartNotifier();
+    TESTENV_VERIFY(m_env, m_notifier);
+    TESTENV_VERIFY(m_env, m_env.waitFor([&] { return !m_server.listRecords.isEmpty(); }, 10000,
+                                        "a notification about the service"));
+    QVERIFY(HoldsFor([&] { return m_server.listRecords.size() == 1; }, 4000));
+    QCOMPARE(m_server.listRecords.first().strSummary,
+             QStringLiteral("Printer status service not running"));
+}
+
+void TestNotify::withoutNotificationService_data()
+{
+    QTest::addColumn<bool>("bus");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no session bus") << false << "no session bus";
+    QTest::newRow("no notification service") << true << "no desktop notification service";
+}
+
+void TestNotify::withoutNotificationService()
+{
+    QFETCH(bool, bus);
+    QFETCH(QString, message);
+    QProcess notifier;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS",
+               bus ? m_strEmptyBusAddress : "unix:path=" + TestEnv::controlDir() + "/no-bus");
+    notifier.setProcessEnvironment(env);
+    notifier.start(ORVO_STATUS_BIN, {"--notify"});
+    QVERIFY(notifier.waitForFinished(30000));
+    QVERIFY(notifier.exitCode() != 0);
+    const QString err = QString::fromUtf8(notifier.readAllStandardError());
+    QVERIFY2(err.contains(message), qPrintable(err));
+}
+
+void TestNotify::endsWithTheSession()
+{
+    // A copy started by the desktop's autostart has no one to stop it but the session's end.
+    QVERIFY(m_notifier);
+    m_env.stopProcess(m_busDaemon);
+    TESTENV_VERIFY(m_env, m_env.waitFor([&] { return m_notifier->state() == QProcess::NotRunning; },
+                                        10000, "orvo-status --notify to end with its bus"));
+    QCOMPARE(m_notifier->exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestNotify)
+#include "test_notify.moc"
