@@ -1,4 +1,6 @@
+#include "FixedPaths.h"
 #include "InstanceGuard.h"
+#include "OrvoVersion.h"
 #include "PrinterRecords.h"
 #include "TrdDeviceManage.h"
 #include "UtilLog.h"
@@ -6,12 +8,80 @@
 #include <QCoreApplication>
 #include <QList>
 
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+enum ExitCode
+{
+    EXIT_DONE = 0,     // ended itself without printers, another copy runs, or --help/--version
+    EXIT_NOT_ROOT = 1, // started by a user other than root
+    EXIT_USAGE = 2,
+};
+
+const char* const HELP =
+    "Usage: orvo-statusd [--help | --version]\n"
+    "Status service for Orvo Q70-series printers. Finds the Orvo queues in CUPS, asks each\n"
+    "printer for its status and publishes what it learns in %s:\n"
+    "  printerlist.ini   the printers it watches (INI, UTF-8)\n"
+    "  service.hb        heartbeat: local time of the last cycle, rewritten every 1 to 3 s\n"
+    "  <queue>.dat       each printer's last status reply, as the printer sent it\n"
+    "Runs as root, usually started by systemd (orvo-statusd.service); ends by itself when no\n"
+    "Orvo queue is left. orvo-status shows what it publishes. See orvo-statusd(8).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  ended by itself (no printers), or another copy already runs\n"
+    "  1  not started as root\n"
+    "  2  wrong usage\n";
+
+// The service takes no arguments: anything on its command line is a mistake to be told, not
+// a reason to start.
+bool HandleArguments(int argc, char* argv[], int* exitCode)
+{
+    if (argc < 2) {
+        return false;
+    }
+    const char* argument = argv[1];
+    if (argc == 2 && (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)) {
+        std::printf(HELP, FixedPaths::CfgDir().toLocal8Bit().constData());
+        *exitCode = EXIT_DONE;
+    } else if (argc == 2 && std::strcmp(argument, "--version") == 0) {
+        std::printf("orvo-statusd %s\n", ORVO_VERSION);
+        *exitCode = EXIT_DONE;
+    } else {
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "--version") == 0) {
+            argument = argv[2];
+        }
+        std::fprintf(stderr, "orvo-statusd: unexpected argument '%s'. Try --help\n", argument);
+        *exitCode = EXIT_USAGE;
+    }
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    int exitCode = EXIT_DONE;
+    if (HandleArguments(argc, argv, &exitCode)) {
+        return exitCode;
+    }
+    // Without root it can read no queue's PPD, open no USB printer and write nothing under the
+    // install root: it would run doing nothing.
+    if (geteuid() != 0) {
+        std::fprintf(stderr, "orvo-statusd: must run as root (it reads the CUPS PPDs, opens USB "
+                             "printers and writes under /opt/orvo); start it with: sudo systemctl "
+                             "start orvo-statusd\n");
+        return EXIT_NOT_ROOT;
+    }
+
     auto* app = new QCoreApplication(argc, argv);
     if (CheckIsRunning()) {
+        std::fprintf(stderr, "orvo-statusd: another copy is running; this one ends\n");
         delete app;
-        return 0;
+        return EXIT_DONE;
     }
 
 #ifdef ORVO_LOG_AT_START

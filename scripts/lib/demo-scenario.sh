@@ -36,8 +36,8 @@ say "starting orvo-statusd (the USB printer is emulated with umockdev)"
     --reply "$(usb_reply "$data/desk-ready.conf")" -- "$build/orvo-statusd" &
 testenv_wait_for "the service's printer list" 15 test -s /opt/orvo/q70_series_printer/cfg/printerlist.ini
 
-# What the desktop application would see, refreshed whenever the files change. Piped, so the
-# screen scrolls instead of being cleared and the narration stays readable.
+# What the desktop application would see. Piped, orvo-status prints the state once and then one
+# line per change, so the story reads as a list of events between the narration.
 "$build/tools/status/orvo-status" --watch | cat &
 sleep 6
 

@@ -9,6 +9,7 @@ ORVO_PACKAGES=(
     libfuzzer-14-dev libclang-rt-14-dev
     python3 iproute2 util-linux procps
     systemd udev dpkg-dev file
+    dbus-daemon python3-prometheus-client
 )
 
 orvo_install_deps() {

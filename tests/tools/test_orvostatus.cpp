@@ -1,6 +1,7 @@
 // orvo-status run as people and scripts run it: the real binary against cfg directories built
 // from the fixtures in tests/data/statusfiles/, its text and JSON output read back field by field.
 
+#include "OrvoVersion.h"
 #include "ReplyBuilder.h"
 
 #include <QDateTime>
@@ -14,6 +15,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -55,27 +58,35 @@ struct TextReport
     QMap<QString, QMap<QString, QString>> mapPrinters;
 };
 
+// The --verbose form: header lines, then after a blank line each printer's line
+// ("Office: ready; toner 30 %", kept as "Summary") followed by its indented raw fields.
 TextReport ParseText(const QByteArray& out)
 {
     static const QRegularExpression header(QStringLiteral("^([A-Za-z]+):\\s+(.*)$"));
-    static const QRegularExpression printer(QStringLiteral("^Printer (\\d+): (.*)$"));
+    static const QRegularExpression printer(QStringLiteral("^([^ ]+): (.*)$"));
     static const QRegularExpression field(QStringLiteral("^    ([^:]+):\\s*(.*)$"));
     TextReport report;
     QString current;
+    bool inPrinters = false;
     for (const QString& line : QString::fromUtf8(out).split(QLatin1Char('\n'))) {
-        QRegularExpressionMatch match = printer.match(line);
-        if (match.hasMatch()) {
-            current = match.captured(2);
-            report.listOrder << current;
+        if (line.isEmpty()) {
+            inPrinters = true;
             continue;
         }
-        match = field.match(line);
+        QRegularExpressionMatch match = field.match(line);
         if (match.hasMatch() && !current.isEmpty()) {
             report.mapPrinters[current].insert(match.captured(1), match.captured(2));
             continue;
         }
+        match = printer.match(line);
+        if (inPrinters && match.hasMatch()) {
+            current = match.captured(1);
+            report.listOrder << current;
+            report.mapPrinters[current].insert(QStringLiteral("Summary"), match.captured(2));
+            continue;
+        }
         match = header.match(line);
-        if (match.hasMatch()) {
+        if (!inPrinters && match.hasMatch()) {
             if (match.captured(1) == QLatin1String("Warning")) {
                 report.listWarnings << match.captured(2);
             } else {
@@ -97,11 +108,23 @@ QJsonObject ParseJson(const QByteArray& out, bool* ok)
     return doc.object();
 }
 
+// A printer's object with the fields under "raw" lifted up (raw "supplies" replaces the named
+// one), as the checks of the decoding read them.
+QJsonObject Flat(const QJsonObject& printer)
+{
+    QJsonObject out = printer;
+    const QJsonObject raw = printer.value(QStringLiteral("raw")).toObject();
+    for (auto it = raw.begin(); it != raw.end(); ++it) {
+        out.insert(it.key(), it.value());
+    }
+    return out;
+}
+
 QJsonObject PrinterByQueue(const QJsonObject& root, const QString& queue)
 {
     for (const QJsonValue& value : root.value(QStringLiteral("printers")).toArray()) {
         if (value.toObject().value(QStringLiteral("queue")).toString() == queue) {
-            return value.toObject();
+            return Flat(value.toObject());
         }
     }
     return QJsonObject();
@@ -180,6 +203,10 @@ private slots:
     void statusFile();
     void heartbeat_data();
     void heartbeat();
+    void fifoDoesNotStall_data();
+    void fifoDoesNotStall();
+    void heartbeatInRepeatedHour_data();
+    void heartbeatInRepeatedHour();
     void nonAsciiQueueNames();
     void controlCharactersEscaped();
     void queueNameOutsideDirectory();
@@ -218,19 +245,20 @@ bool TestOrvoStatus::MakeNormalDirectory()
 void TestOrvoStatus::normalDirectoryText()
 {
     QVERIFY(MakeNormalDirectory());
-    const RunResult run = RunTool({QStringLiteral("--dir"), m_strDir});
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0);
+    QCOMPARE(run.iExitCode, 4); // Lab has a paper jam
     QVERIFY2(run.baErr.isEmpty(), run.baErr.constData());
 
     const TextReport report = ParseText(run.baOut);
-    QVERIFY2(report.mapHeader.value(QStringLiteral("Service")).startsWith("alive (heartbeat "),
+    QVERIFY2(report.mapHeader.value(QStringLiteral("Service")).startsWith("alive - heartbeat "),
              run.baOut.constData());
     QCOMPARE(report.mapHeader.value(QStringLiteral("Printers")), QStringLiteral("2"));
     QVERIFY(report.listWarnings.isEmpty());
     QCOMPARE(report.listOrder, QStringList({QStringLiteral("Office"), QStringLiteral("Lab")}));
 
     const QMap<QString, QString> usb = report.mapPrinters.value(QStringLiteral("Office"));
+    QCOMPARE(usb.value(QStringLiteral("Summary")), QStringLiteral("ready"));
     QCOMPARE(usb.value(QStringLiteral("Queue")), QStringLiteral("Office"));
     QCOMPARE(usb.value(QStringLiteral("Model")), QStringLiteral("Orvo Q7020DN"));
     QCOMPARE(usb.value(QStringLiteral("Connection")), QStringLiteral("USB"));
@@ -255,6 +283,9 @@ void TestOrvoStatus::normalDirectoryText()
                             "0x1100=7 0x1101=65536 0x1102=123456"));
 
     const QMap<QString, QString> net = report.mapPrinters.value(QStringLiteral("Lab"));
+    QCOMPARE(net.value(QStringLiteral("Summary")),
+             QStringLiteral("error - paper jam (0x110D), printer error 0x1200, printer error "
+                            "0x1107, printer warning 0x2200; toner 12 %"));
     QCOMPARE(net.value(QStringLiteral("Model")), QStringLiteral("Orvo QM7065FDW"));
     QCOMPARE(net.value(QStringLiteral("Connection")), QStringLiteral("network"));
     QCOMPARE(net.value(QStringLiteral("Port")), QStringLiteral("127.0.0.1"));
@@ -267,9 +298,7 @@ void TestOrvoStatus::normalDirectoryText()
     QCOMPARE(net.value(QStringLiteral("Errors 2")), QStringLiteral("1: 0x2200 -> 3"));
     QVERIFY(net.contains(QStringLiteral("Supplies text")));
     QCOMPARE(net.value(QStringLiteral("Supplies text")), QString());
-    QCOMPARE(net.value(QStringLiteral("Supplies")),
-             QStringLiteral("0x0001=0 0x1000=12 0x1001=0 0x1002=0 0x1003=0 0x1004=0 0x1100=0 "
-                            "0x1101=0 0x1102=123456"));
+    QCOMPARE(net.value(QStringLiteral("Supplies")), QStringLiteral("0x1000=12 0x1102=123456"));
 }
 
 void TestOrvoStatus::normalDirectoryJson()
@@ -277,16 +306,27 @@ void TestOrvoStatus::normalDirectoryJson()
     QVERIFY(MakeNormalDirectory());
     const RunResult run = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0);
+    QCOMPARE(run.iExitCode, 4);
     bool ok = false;
     const QJsonObject root = ParseJson(run.baOut, &ok);
     QVERIFY(ok);
 
+    QCOMPARE(root.value(QStringLiteral("schemaVersion")).toInt(), 2);
     QCOMPARE(root.value(QStringLiteral("directoryExists")).toBool(), true);
     const QJsonObject service = root.value(QStringLiteral("service")).toObject();
     QCOMPARE(service.value(QStringLiteral("state")).toString(), QStringLiteral("alive"));
     QCOMPARE(service.value(QStringLiteral("alive")).toBool(), true);
-    QVERIFY(service.value(QStringLiteral("heartbeat")).toString().startsWith(QLatin1Char('[')));
+    QVERIFY(service.value(QStringLiteral("heartbeatRaw")).toString().startsWith(QLatin1Char('[')));
+    // ISO 8601 with its zone, and the same instant as the stamp.
+    const QString iso = service.value(QStringLiteral("heartbeat")).toString();
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}"
+                                               "(Z|[+-]\\d\\d:\\d\\d)$"))
+                 .match(iso)
+                 .hasMatch(),
+             qPrintable(iso));
+    QCOMPARE(QDateTime::fromString(iso, Qt::ISODateWithMs),
+             QDateTime::fromString(service.value(QStringLiteral("heartbeatRaw")).toString(),
+                                   QLatin1String(kStampFormat)));
     const double age = service.value(QStringLiteral("ageSeconds")).toDouble(-1);
     QVERIFY2(age >= 0 && age < 10, qPrintable(QString::number(age)));
 
@@ -324,6 +364,14 @@ void TestOrvoStatus::normalDirectoryJson()
     QCOMPARE(supplies.value(QStringLiteral("tonerType")).toInt(-1), 0);
     const QJsonObject values = supplies.value(QStringLiteral("values")).toObject();
     QCOMPARE(values.size(), 9);
+    // Named, the toner value is no percentage: it stays only among the raw values.
+    QCOMPARE(root.value(QStringLiteral("printers"))
+                 .toArray()
+                 .at(0)
+                 .toObject()
+                 .value(QStringLiteral("supplies")),
+             QJsonValue(QJsonObject{{QStringLiteral("toner"),
+                                     QJsonObject{{QStringLiteral("percent"), QJsonValue()}}}}));
     const QList<QPair<QString, double>> expected = {
         {QStringLiteral("0x0001"), 1},      {QStringLiteral("0x1000"), 300},
         {QStringLiteral("0x1001"), 100},    {QStringLiteral("0x1002"), 50},
@@ -365,7 +413,20 @@ void TestOrvoStatus::normalDirectoryJson()
         net.value(QStringLiteral("supplies")).toObject().value(QStringLiteral("values")).toObject();
     QCOMPARE(netValues.value(QStringLiteral("0x1000")).toDouble(-1), 12.0);
     QCOMPARE(netValues.value(QStringLiteral("0x1102")).toDouble(-1), 123456.0);
-    QCOMPARE(netValues.value(QStringLiteral("0x0001")).toDouble(-1), 0.0);
+    QVERIFY(!netValues.contains(QStringLiteral("0x0001"))); // not in the reply
+    QCOMPARE(net.value(QStringLiteral("state")).toString(), QStringLiteral("error"));
+    QCOMPARE(net.value(QStringLiteral("needsAttention")).toBool(), true);
+    const QJsonObject jam = net.value(QStringLiteral("conditions")).toArray().at(0).toObject();
+    QCOMPARE(jam.value(QStringLiteral("key")).toString(), QStringLiteral("jam"));
+    QCOMPARE(jam.value(QStringLiteral("severity")).toString(), QStringLiteral("stops-printing"));
+    QCOMPARE(jam.value(QStringLiteral("code")).toString(), QStringLiteral("0x110D"));
+    QCOMPARE(root.value(QStringLiteral("printers"))
+                 .toArray()
+                 .at(1)
+                 .toObject()
+                 .value(QStringLiteral("supplies")),
+             QJsonValue(QJsonObject{
+                 {QStringLiteral("toner"), QJsonObject{{QStringLiteral("percent"), 12}}}}));
 }
 
 void TestOrvoStatus::exitStatus_data()
@@ -376,17 +437,21 @@ void TestOrvoStatus::exitStatus_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("printersLine");
 
-    QTest::newRow("missing directory") << "absent" << QByteArray() << false << 1
+    // 1: a file cannot be read; 3: the service is not running.
+    QTest::newRow("missing directory") << "absent" << QByteArray() << false << 3
                                        << QStringLiteral("unknown (directory %1/ does not exist)");
-    QTest::newRow("empty directory") << "cfg" << QByteArray() << false << 1
+    QTest::newRow("empty directory") << "cfg" << QByteArray() << false << 3
                                      << "unknown (no printer list (printerlist.ini missing))";
     QTest::newRow("foreign printer list, no heartbeat")
-        << "cfg" << ReadFixture(QStringLiteral("foreign/printerlist.ini")) << false << 1
+        << "cfg" << ReadFixture(QStringLiteral("foreign/printerlist.ini")) << false << 3
         << "unknown (printerlist.ini is not an INI file (binary content))";
-    QTest::newRow("heartbeat only") << "cfg" << QByteArray() << true << 0
+    QTest::newRow("heartbeat only") << "cfg" << QByteArray() << true << 1
                                     << "unknown (no printer list (printerlist.ini missing))";
     QTest::newRow("printer list only")
-        << "cfg" << ReadFixture(QStringLiteral("normal/printerlist.ini")) << false << 0 << "2";
+        << "cfg" << ReadFixture(QStringLiteral("normal/printerlist.ini")) << false << 3 << "2";
+    QTest::newRow("printer list a directory")
+        << "cfg/printerlist.ini/.." << QByteArray() << true << 1
+        << "unknown (cannot read printerlist.ini: it is a directory)";
 }
 
 void TestOrvoStatus::exitStatus()
@@ -397,7 +462,11 @@ void TestOrvoStatus::exitStatus()
     QFETCH(int, exitCode);
     QFETCH(QString, printersLine);
 
-    const QString dir = m_pTemp->path() + QLatin1Char('/') + dirName;
+    QString dir = m_pTemp->path() + QLatin1Char('/') + dirName;
+    if (dirName.endsWith(QLatin1String("/.."))) {
+        QVERIFY(QDir().mkpath(dir));
+        dir = QDir::cleanPath(dir);
+    }
     if (!printerList.isNull()) {
         QVERIFY(WriteFile(dir + QStringLiteral("/printerlist.ini"), printerList));
     }
@@ -405,16 +474,16 @@ void TestOrvoStatus::exitStatus()
         QVERIFY(
             WriteFile(dir + QStringLiteral("/service.hb"), Stamp(QDateTime::currentDateTime())));
     }
-    const RunResult run = RunTool({QStringLiteral("--dir"), dir});
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), dir});
     QVERIFY(run.bFinished);
     QCOMPARE(run.iExitCode, exitCode);
     const TextReport report = ParseText(run.baOut);
     QCOMPARE(report.mapHeader.value(QStringLiteral("Printers")),
              printersLine.contains(QLatin1String("%1")) ? printersLine.arg(dir) : printersLine);
-    if (exitCode != 0) {
-        QVERIFY2(run.baErr.startsWith("orvo-status: nothing to read in "), run.baErr.constData());
-    } else {
+    if (heartbeat || !printersLine.startsWith(QLatin1String("unknown"))) {
         QVERIFY2(run.baErr.isEmpty(), run.baErr.constData());
+    } else {
+        QVERIFY2(run.baErr.startsWith("orvo-status: nothing to read in "), run.baErr.constData());
     }
 
     const RunResult json = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), dir});
@@ -424,7 +493,7 @@ void TestOrvoStatus::exitStatus()
     const QJsonObject root = ParseJson(json.baOut, &ok);
     QVERIFY(ok);
     QCOMPARE(root.value(QStringLiteral("directoryExists")).toBool(),
-             dirName == QLatin1String("cfg"));
+             dirName != QLatin1String("absent"));
 }
 
 void TestOrvoStatus::printerList_data()
@@ -483,9 +552,11 @@ void TestOrvoStatus::printerList()
     QVERIFY(
         WriteFile(m_strDir + QStringLiteral("/service.hb"), Stamp(QDateTime::currentDateTime())));
 
+    // Listed printers without a status file have no status yet; an unusable list is unreadable.
+    const int exitCode = !read ? 1 : queues.isEmpty() ? 0 : 4;
     const RunResult run = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0); // the heartbeat was read
+    QCOMPARE(run.iExitCode, exitCode);
     bool ok = false;
     const QJsonObject root = ParseJson(run.baOut, &ok);
     QVERIFY(ok);
@@ -505,13 +576,19 @@ void TestOrvoStatus::printerList()
         QVERIFY(warnings.isEmpty());
     }
 
-    const RunResult text = RunTool({QStringLiteral("--dir"), m_strDir});
+    const RunResult text =
+        RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(text.bFinished);
-    QCOMPARE(text.iExitCode, 0);
+    QCOMPARE(text.iExitCode, exitCode);
     const TextReport report = ParseText(text.baOut);
     QCOMPARE(report.listOrder, queues);
+    for (const QString& queue : queues) {
+        QCOMPARE(report.mapPrinters.value(queue).value(QStringLiteral("Summary")),
+                 QStringLiteral("no status - waiting for the first reply"));
+    }
     if (read) {
-        QCOMPARE(report.mapHeader.value(QStringLiteral("Printers")), QString::number(count));
+        QCOMPARE(report.mapHeader.value(QStringLiteral("Printers")),
+                 count == 0 ? QStringLiteral("none listed") : QString::number(count));
         QCOMPARE(report.listWarnings, message.isEmpty() ? QStringList() : QStringList(message));
     } else {
         QCOMPARE(report.mapHeader.value(QStringLiteral("Printers")),
@@ -580,9 +657,9 @@ void TestOrvoStatus::statusFile()
         QVERIFY(WriteFile(office, content));
     }
 
-    const RunResult run = RunTool({QStringLiteral("--dir"), m_strDir});
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0);
+    QCOMPARE(run.iExitCode, 4); // Lab's paper jam
     const TextReport report = ParseText(run.baOut);
     const QMap<QString, QString> usb = report.mapPrinters.value(QStringLiteral("Office"));
     QCOMPARE(usb.value(QStringLiteral("Status file")), fileLine);
@@ -594,7 +671,7 @@ void TestOrvoStatus::statusFile()
 
     const RunResult json = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(json.bFinished);
-    QCOMPARE(json.iExitCode, 0);
+    QCOMPARE(json.iExitCode, 4);
     bool ok = false;
     const QJsonObject printer =
         PrinterByQueue(ParseJson(json.baOut, &ok), QStringLiteral("Office"));
@@ -621,21 +698,24 @@ void TestOrvoStatus::heartbeat_data()
     QTest::addColumn<QString>("serviceLine"); // start of the text line
 
     const QDateTime now = QDateTime::currentDateTime();
-    QTest::newRow("fresh") << true << Stamp(now) << "alive" << 0.0 << 9.0 << "alive (heartbeat ";
-    QTest::newRow("a minute old") << true << Stamp(now.addSecs(-60)) << "stale" << 59.0 << 90.0
-                                  << "stale (heartbeat 6";
-    QTest::newRow("days old") << true << QByteArray("[2020-01-01 00:00:00.000]") << "stale"
-                              << 86400.0 << 1e12 << "stale (heartbeat ";
+    QTest::newRow("fresh") << true << Stamp(now) << "alive" << 0.0 << 9.0
+                           << "alive - heartbeat 0 s ago";
+    QTest::newRow("a minute old") << true << Stamp(now.addSecs(-90)) << "stale" << 89.0 << 120.0
+                                  << "stale - last heartbeat 9";
+    QTest::newRow("days old") << true << Stamp(now.addDays(-3)) << "stale" << 3 * 86400.0
+                              << 3 * 86400.0 + 60 << "stale - last heartbeat 3 days ago; ";
+    QTest::newRow("years old") << true << QByteArray("[2020-01-01 00:00:00.000]") << "stale"
+                               << 86400.0 << 1e12 << "stale - last heartbeat ";
     QTest::newRow("an hour in the future") << true << Stamp(now.addSecs(3600)) << "stale" << -3601.0
-                                           << -3500.0 << "stale (heartbeat 3";
+                                           << -3500.0 << "stale - last heartbeat in 59 min, ";
     QTest::newRow("with a line end") << true << Stamp(now) + '\n'
-                                     << "alive" << 0.0 << 9.0 << "alive (heartbeat ";
+                                     << "alive" << 0.0 << 9.0 << "alive - heartbeat ";
     QTest::newRow("missing") << false << QByteArray() << "not running" << 0.0 << 0.0
-                             << "not running (no heartbeat file)";
+                             << "not running - no heartbeat file";
     QTest::newRow("empty") << true << QByteArray() << "unknown" << 0.0 << 0.0
-                           << "unknown (heartbeat file is empty)";
+                           << "unknown - heartbeat file is empty";
     QTest::newRow("garbage") << true << QByteArray("service is up\n") << "unknown" << 0.0 << 0.0
-                             << "unknown (heartbeat file holds no time stamp)";
+                             << "unknown - heartbeat file holds no time stamp";
 }
 
 void TestOrvoStatus::heartbeat()
@@ -654,11 +734,17 @@ void TestOrvoStatus::heartbeat()
         QVERIFY(WriteFile(path, content));
     }
 
-    const RunResult run = RunTool({QStringLiteral("--dir"), m_strDir});
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0); // the printer list was read
-    const QString line = ParseText(run.baOut).mapHeader.value(QStringLiteral("Service"));
+    // A service that is not running makes every printer unknown, whatever its file says.
+    const bool alive = state == QLatin1String("alive");
+    QCOMPARE(run.iExitCode, alive ? 4 : 3);
+    const TextReport report = ParseText(run.baOut);
+    const QString line = report.mapHeader.value(QStringLiteral("Service"));
     QVERIFY2(line.startsWith(serviceLine), qPrintable(line));
+    QCOMPARE(report.mapPrinters.value(QStringLiteral("Office")).value(QStringLiteral("Summary")),
+             alive ? QStringLiteral("ready")
+                   : QStringLiteral("unknown - the service is not running"));
 
     const RunResult json = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(json.bFinished);
@@ -667,7 +753,11 @@ void TestOrvoStatus::heartbeat()
         ParseJson(json.baOut, &ok).value(QStringLiteral("service")).toObject();
     QVERIFY(ok);
     QCOMPARE(service.value(QStringLiteral("state")).toString(), state);
-    QCOMPARE(service.value(QStringLiteral("alive")).toBool(), state == QLatin1String("alive"));
+    QCOMPARE(service.value(QStringLiteral("alive")).toBool(), alive);
+    const QJsonObject lab = PrinterByQueue(ParseJson(json.baOut, &ok), QStringLiteral("Lab"));
+    QCOMPARE(lab.value(QStringLiteral("state")).toString(),
+             alive ? QStringLiteral("error") : QStringLiteral("unknown"));
+    QCOMPARE(lab.value(QStringLiteral("conditions")).toArray().isEmpty(), !alive);
     const QJsonValue age = service.value(QStringLiteral("ageSeconds"));
     if (minAge == 0 && maxAge == 0) {
         QVERIFY(age.isNull());
@@ -675,9 +765,74 @@ void TestOrvoStatus::heartbeat()
     } else {
         QVERIFY2(age.toDouble() >= minAge && age.toDouble() <= maxAge,
                  qPrintable(QString::number(age.toDouble())));
-        QCOMPARE(service.value(QStringLiteral("heartbeat")).toString().toLatin1(),
+        QCOMPARE(service.value(QStringLiteral("heartbeatRaw")).toString().toLatin1(),
                  content.trimmed());
     }
+}
+
+void TestOrvoStatus::fifoDoesNotStall_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("printer list") << "printerlist.ini" << 1;
+    QTest::newRow("status file") << "Office.dat" << 4;
+    QTest::newRow("heartbeat") << "service.hb" << 1;
+}
+
+void TestOrvoStatus::fifoDoesNotStall()
+{
+    QFETCH(QString, file);
+    QFETCH(int, exitCode);
+
+    // Nobody writes into the FIFO: a reader that opened it blocking would wait forever.
+    QVERIFY(MakeNormalDirectory());
+    const QByteArray path = QFile::encodeName(m_strDir + QLatin1Char('/') + file);
+    QVERIFY(QFile::remove(QFile::decodeName(path)));
+    QVERIFY(::mkfifo(path.constData(), 0600) == 0);
+
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
+    QVERIFY2(run.bFinished, "orvo-status hangs on a FIFO");
+    QCOMPARE(run.iExitCode, exitCode);
+    QVERIFY2(run.baOut.contains("not a regular file"), run.baOut.constData());
+}
+
+void TestOrvoStatus::heartbeatInRepeatedHour_data()
+{
+    QTest::addColumn<QString>("written"); // when the service wrote the stamp, UTC
+
+    // In Berlin 02:30 on 2026-10-25 happens twice: in summer time, then in winter time.
+    QTest::newRow("first 02:30 (summer time)") << "2026-10-25T00:30:00Z";
+    QTest::newRow("second 02:30 (winter time)") << "2026-10-25T01:30:00Z";
+}
+
+void TestOrvoStatus::heartbeatInRepeatedHour()
+{
+    QFETCH(QString, written);
+
+    QVERIFY(MakeNormalDirectory());
+    const QString path = m_strDir + QStringLiteral("/service.hb");
+    QVERIFY(WriteFile(path, "[2026-10-25 02:30:00.000]"));
+    const QDateTime when = QDateTime::fromString(written, Qt::ISODate);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+    file.close();
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
+    process.setProcessEnvironment(env);
+    process.start(kTool, {QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
+    QVERIFY(process.waitForFinished(kRunTimeoutMs));
+    bool ok = false;
+    const QJsonObject service =
+        ParseJson(process.readAllStandardOutput(), &ok).value(QStringLiteral("service")).toObject();
+    QVERIFY(ok);
+    // The reading the file's time points at, not the other one an hour away.
+    const QDateTime heartbeat =
+        QDateTime::fromString(service.value(QStringLiteral("heartbeat")).toString(), Qt::ISODate);
+    QCOMPARE(heartbeat.toUTC(), when);
 }
 
 void TestOrvoStatus::nonAsciiQueueNames()
@@ -691,9 +846,9 @@ void TestOrvoStatus::nonAsciiQueueNames()
     QVERIFY(WriteFile(m_strDir + QLatin1Char('/') + printer + QStringLiteral(".dat"),
                       Reply(QStringLiteral("network_jam.txt"))));
 
-    const RunResult run = RunTool({QStringLiteral("--dir"), m_strDir});
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0);
+    QCOMPARE(run.iExitCode, 3); // no heartbeat
     const TextReport report = ParseText(run.baOut);
     QCOMPARE(report.listOrder, QStringList({buero, printer}));
     QCOMPARE(report.mapPrinters.value(buero).value(QStringLiteral("Queue")), buero);
@@ -724,9 +879,9 @@ void TestOrvoStatus::controlCharactersEscaped()
     QVERIFY(WriteFile(m_strDir + QStringLiteral("/Office.dat"),
                       Reply(QStringLiteral("control_chars.txt"))));
 
-    const RunResult run = RunTool({QStringLiteral("--dir"), m_strDir});
+    const RunResult run = RunTool({QStringLiteral("--verbose"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0);
+    QCOMPARE(run.iExitCode, 4);
     QVERIFY(!run.baOut.contains('\x1b'));
     QVERIFY(!run.baOut.contains('\x07'));
     const QMap<QString, QString> usb =
@@ -762,13 +917,13 @@ void TestOrvoStatus::queueNameOutsideDirectory()
 
     const RunResult run = RunTool({QStringLiteral("--json"), QStringLiteral("--dir"), m_strDir});
     QVERIFY(run.bFinished);
-    QCOMPARE(run.iExitCode, 0);
+    QCOMPARE(run.iExitCode, 4); // neither printer has a status
     bool ok = false;
     const QJsonArray printers =
         ParseJson(run.baOut, &ok).value(QStringLiteral("printers")).toArray();
     QVERIFY(ok);
     QCOMPARE(printers.size(), 2);
-    const QJsonObject outside = printers.at(0).toObject();
+    const QJsonObject outside = Flat(printers.at(0).toObject());
     QCOMPARE(outside.value(QStringLiteral("queue")).toString(), QStringLiteral("../outside"));
     QCOMPARE(outside.value(QStringLiteral("decoded")).toBool(), false);
     QVERIFY(outside.value(QStringLiteral("status")).isNull());
@@ -776,7 +931,7 @@ void TestOrvoStatus::queueNameOutsideDirectory()
     QCOMPARE(file.value(QStringLiteral("state")).toString(), QStringLiteral("unreadable"));
     QCOMPARE(file.value(QStringLiteral("problem")).toString(),
              QStringLiteral("the queue name cannot name a status file"));
-    const QJsonObject unnamed = printers.at(1).toObject();
+    const QJsonObject unnamed = Flat(printers.at(1).toObject());
     QCOMPARE(unnamed.value(QStringLiteral("statusFile"))
                  .toObject()
                  .value(QStringLiteral("problem"))
@@ -792,22 +947,28 @@ void TestOrvoStatus::usage_data()
     QTest::addColumn<QByteArray>("stderrPart");
 
     QTest::newRow("--help") << QStringList({QStringLiteral("--help")}) << 0
-                            << QByteArray("Exit status:\n  0  the printer list or the heartbeat")
-                            << QByteArray();
+                            << QByteArray("Exit status:\n  0  all fine") << QByteArray();
     QTest::newRow("--help names the options")
         << QStringList({QStringLiteral("--help")}) << 0 << QByteArray("--watch") << QByteArray();
-    QTest::newRow("unknown option") << QStringList({QStringLiteral("--bogus")}) << 2 << QByteArray()
-                                    << QByteArray("Unknown option 'bogus'");
+    QTest::newRow("unknown option")
+        << QStringList({QStringLiteral("--bogus")}) << 2 << QByteArray()
+        << QByteArray("orvo-status: unknown option '--bogus'. Try --help\n");
+    QTest::newRow("--help names the program, not its path")
+        << QStringList({QStringLiteral("--help")}) << 0
+        << QByteArray("Usage: orvo-status [options]\n") << QByteArray();
+    QTest::newRow("--version") << QStringList({QStringLiteral("--version")}) << 0
+                               << QByteArray("orvo-status " ORVO_VERSION "\n") << QByteArray();
     QTest::newRow("--count without --watch")
         << QStringList({QStringLiteral("--count"), QStringLiteral("2")}) << 2 << QByteArray()
         << QByteArray("--count goes with --watch");
     QTest::newRow("--count not a number")
         << QStringList({QStringLiteral("--watch"), QStringLiteral("--count"), QStringLiteral("x")})
-        << 2 << QByteArray() << QByteArray("--count needs a number of 1 or more");
+        << 2 << QByteArray()
+        << QByteArray("--count 'x' is not a number of 1 or more. Try --help\n");
     QTest::newRow("stray argument") << QStringList({QStringLiteral("extra")}) << 2 << QByteArray()
-                                    << QByteArray("unexpected argument \"extra\"");
+                                    << QByteArray("unexpected argument 'extra'. Try --help\n");
     QTest::newRow("--dir without a value") << QStringList({QStringLiteral("--dir")}) << 2
-                                           << QByteArray() << QByteArray("Missing value after");
+                                           << QByteArray() << QByteArray("missing value after");
 }
 
 void TestOrvoStatus::usage()
@@ -822,6 +983,9 @@ void TestOrvoStatus::usage()
     QCOMPARE(run.iExitCode, exitCode);
     QVERIFY2(run.baOut.contains(stdoutPart), run.baOut.constData());
     QVERIFY2(run.baErr.contains(stderrPart), run.baErr.constData());
+    if (exitCode == 2) {
+        QCOMPARE(run.baErr.count('\n'), 1); // one line, not a usage block
+    }
 }
 
 void TestOrvoStatus::watchPicksUpChange_data()
@@ -880,7 +1044,7 @@ void TestOrvoStatus::watchPicksUpChange()
 
     QVERIFY2(process.waitForFinished(kRunTimeoutMs), "no second snapshot after the change");
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.exitCode(), 3); // the heartbeat is stale
     out += process.readAllStandardOutput();
     const QList<QByteArray> lines = CompleteLines(out);
     QCOMPARE(lines.size(), 2);
@@ -907,7 +1071,7 @@ void TestOrvoStatus::watchPicksUpChange()
                      .toString(),
                  QStringLiteral("not running"));
         QCOMPARE(service.value(QStringLiteral("state")).toString(), QStringLiteral("stale"));
-        QCOMPARE(service.value(QStringLiteral("heartbeat")).toString(),
+        QCOMPARE(service.value(QStringLiteral("heartbeatRaw")).toString(),
                  QStringLiteral("[2021-01-01 00:00:00.000]"));
     }
 }

@@ -64,8 +64,8 @@ void TestPrinterCondition::classify_data()
         << "printing; toner 50 %" << false;
     QTest::newRow("paper jam with an unnamed code")
         << Decoded(3, {0x1200, 0x110D}, {}, 80) << alive << qint64(60000) << "error"
-        << QStringList{"other-error", "jam"}
-        << "error - printer error 0x1200, paper jam (0x110D); toner 80 %" << true;
+        << QStringList{"jam", "other-error"}
+        << "error - paper jam (0x110D), printer error 0x1200; toner 80 %" << true;
     QTest::newRow("paper out") << Decoded(2, {0x1106}, {}, 80) << alive << qint64(60000) << "error"
                                << QStringList{"paper-out"}
                                << "error - paper out (0x1106); toner 80 %" << true;

@@ -40,6 +40,10 @@ private:
     // Why lpinfo failed, in its own words, once it is known to have failed.
     QString LpinfoMessage();
     void Error(const QString& text);
+    // One line naming what is wrong, ending with "Try --help".
+    void UsageError(const QString& text);
+    // The CUPS tools' messages, each in this program's words and told once.
+    void ToldOnce(const QStringList& toolLines);
 
     std::function<QList<stPrinterInfo>(bool)> m_discover;
     QTextStream& m_out;

@@ -1,6 +1,9 @@
 #include "JsonFormatter.h"
 
+#include "PrinterCondition.h"
 #include "StatusFormatter.h"
+
+#include <QDateTime>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -37,6 +40,7 @@ QByteArray JsonFormatter::Format(const StatusSnapshot& snapshot, bool compact)
 QJsonObject JsonFormatter::ToObject(const StatusSnapshot& snapshot, bool withAge)
 {
     QJsonObject root;
+    root.insert(QStringLiteral("schemaVersion"), SCHEMA_VERSION);
     root.insert(QStringLiteral("directory"), snapshot.strDir);
     root.insert(QStringLiteral("directoryExists"), snapshot.bDirExists);
 
@@ -44,11 +48,14 @@ QJsonObject JsonFormatter::ToObject(const StatusSnapshot& snapshot, bool withAge
     QJsonObject service;
     service.insert(QStringLiteral("state"), StatusFormatter::ServiceStateName(hb.enState));
     service.insert(QStringLiteral("alive"), hb.enState == ServiceState::Alive);
-    service.insert(QStringLiteral("heartbeat"), TextOrNull(hb.strStamp));
     if (withAge) {
-        service.insert(QStringLiteral("ageSeconds"), hb.strStamp.isEmpty()
-                                                         ? QJsonValue(QJsonValue::Null)
-                                                         : QJsonValue(double(hb.iAgeMs) / 1000.0));
+        const bool stamped = !hb.strStamp.isEmpty();
+        service.insert(QStringLiteral("heartbeat"),
+                       stamped ? QJsonValue(IsoTime(hb.iStampMs)) : QJsonValue(QJsonValue::Null));
+        service.insert(QStringLiteral("ageSeconds"), stamped
+                                                         ? QJsonValue(double(hb.iAgeMs) / 1000.0)
+                                                         : QJsonValue(QJsonValue::Null));
+        service.insert(QStringLiteral("heartbeatRaw"), TextOrNull(hb.strStamp));
     }
     service.insert(QStringLiteral("problem"), TextOrNull(hb.strProblem));
     root.insert(QStringLiteral("service"), service);
@@ -60,17 +67,20 @@ QJsonObject JsonFormatter::ToObject(const StatusSnapshot& snapshot, bool withAge
                        list.bRead ? QJsonValue(list.iCount) : QJsonValue(QJsonValue::Null));
     printerList.insert(QStringLiteral("problem"), TextOrNull(list.strProblem));
     printerList.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(list.listWarnings));
+    printerList.insert(QStringLiteral("skippedQueues"),
+                       QJsonArray::fromStringList(snapshot.listSkippedQueues));
     root.insert(QStringLiteral("printerList"), printerList);
 
     QJsonArray printers;
     for (const stPrinterReport& printer : snapshot.listPrinters) {
-        printers.append(PrinterObject(printer));
+        printers.append(PrinterObject(printer, snapshot));
     }
     root.insert(QStringLiteral("printers"), printers);
     return root;
 }
 
-QJsonObject JsonFormatter::PrinterObject(const stPrinterReport& printer)
+QJsonObject JsonFormatter::PrinterObject(const stPrinterReport& printer,
+                                         const StatusSnapshot& snapshot)
 {
     QJsonObject out;
     out.insert(QStringLiteral("index"), printer.iIndex);
@@ -81,6 +91,40 @@ QJsonObject JsonFormatter::PrinterObject(const stPrinterReport& printer)
     out.insert(QStringLiteral("port"), printer.strPort);
     out.insert(QStringLiteral("uri"), printer.strURI);
 
+    const PrinterCondition condition =
+        PrinterCondition::Classify(printer, snapshot.stHeartbeat.enState, snapshot.stList.iAgeMs);
+    out.insert(QStringLiteral("state"), PrinterCondition::StateKey(condition.State()));
+    out.insert(QStringLiteral("summary"), condition.Summary());
+    out.insert(QStringLiteral("needsAttention"), condition.NeedsAttention());
+    out.insert(QStringLiteral("reason"), TextOrNull(condition.Reason()));
+    QJsonArray conditions;
+    for (const stCondition& entry : condition.Conditions()) {
+        QJsonObject item;
+        item.insert(QStringLiteral("key"), entry.strKey);
+        item.insert(QStringLiteral("text"), entry.strText);
+        item.insert(QStringLiteral("severity"), PrinterCondition::SeverityKey(entry.enSeverity));
+        item.insert(QStringLiteral("code"), entry.bHasCode
+                                                ? QJsonValue(StatusFormatter::Hex(entry.ulCode, 4))
+                                                : QJsonValue(QJsonValue::Null));
+        conditions.append(item);
+    }
+    out.insert(QStringLiteral("conditions"), conditions);
+    QJsonObject supplies;
+    for (const stSupplyLevel& supply : condition.Supplies()) {
+        QJsonObject level;
+        level.insert(QStringLiteral("percent"), supply.iPercent >= 0
+                                                    ? QJsonValue(supply.iPercent)
+                                                    : QJsonValue(QJsonValue::Null));
+        supplies.insert(supply.strName, level);
+    }
+    out.insert(QStringLiteral("supplies"), supplies);
+    out.insert(QStringLiteral("raw"), RawObject(printer));
+    return out;
+}
+
+QJsonObject JsonFormatter::RawObject(const stPrinterReport& printer)
+{
+    QJsonObject out;
     QJsonObject file;
     file.insert(QStringLiteral("name"), TextOrNull(printer.strFileName));
     file.insert(QStringLiteral("state"), FileStateName(printer.enFileState));
@@ -114,7 +158,9 @@ QJsonObject JsonFormatter::PrinterObject(const stPrinterReport& printer)
     supplies.insert(QStringLiteral("tonerType"), printer.iTonerType);
     QJsonObject values;
     for (const stSupplyEntry& supply : printer.listSupplies) {
-        values.insert(StatusFormatter::Hex(supply.usType, 4), double(supply.ulValue));
+        if (supply.bCarried) {
+            values.insert(StatusFormatter::Hex(supply.usType, 4), double(supply.ulValue));
+        }
     }
     supplies.insert(QStringLiteral("values"), values);
     out.insert(QStringLiteral("supplies"), supplies);
@@ -140,4 +186,11 @@ QString JsonFormatter::FileStateName(StatusFileState state)
         break;
     }
     return QStringLiteral("unreadable");
+}
+
+QString JsonFormatter::IsoTime(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch)
+        .toOffsetFromUtc(QDateTime::fromMSecsSinceEpoch(msSinceEpoch).offsetFromUtc())
+        .toString(Qt::ISODateWithMs);
 }

@@ -4,8 +4,6 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDateTime>
-#include <QFileInfo>
 
 #include <cstdio>
 
@@ -31,17 +29,6 @@ QString ServiceProblem(const stHeartbeatReport& hb)
         break;
     }
     return QStringLiteral("its heartbeat cannot be read");
-}
-
-// How long ago the service last wrote its printer list (a printer it has only just listed is not
-// yet unreachable); -1 when there is none.
-qint64 ListAgeMs(const StatusSnapshot& snapshot)
-{
-    const QFileInfo list(snapshot.strDir + QStringLiteral("printerlist.ini"));
-    if (!snapshot.stList.bRead || !list.exists()) {
-        return -1;
-    }
-    return list.lastModified().msecsTo(QDateTime::currentDateTimeUtc());
 }
 
 } // namespace
@@ -81,7 +68,7 @@ int NotifyMonitor::Run(const StatusReader& reader)
 
 NotifyMonitor::NotifyMonitor(const StatusReader& reader, DesktopNotifier* notifier)
     : m_reader(reader), m_pNotifier(notifier),
-      m_watch(reader, 0, [this](const StatusSnapshot& snapshot, int) { Evaluate(snapshot); })
+      m_watch(reader, 0, false, [this](const StatusSnapshot& snapshot, int) { Evaluate(snapshot); })
 {
     m_clock.start();
     m_deadlineTimer.setSingleShot(true);
@@ -94,7 +81,7 @@ stNotifyInput NotifyMonitor::PolicyInput(const StatusSnapshot& snapshot)
     input.bServiceAlive = snapshot.stHeartbeat.enState == ServiceState::Alive;
     input.strServiceProblem = ServiceProblem(snapshot.stHeartbeat);
     input.bListRead = snapshot.stList.bRead;
-    const qint64 listAgeMs = ListAgeMs(snapshot);
+    const qint64 listAgeMs = snapshot.stList.iAgeMs;
     for (const stPrinterReport& report : snapshot.listPrinters) {
         const PrinterCondition condition =
             PrinterCondition::Classify(report, snapshot.stHeartbeat.enState, listAgeMs);

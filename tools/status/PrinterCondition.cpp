@@ -155,14 +155,16 @@ void PrinterCondition::AddCondition(const QString& key, const QString& text,
     condition.enSeverity = severity;
     condition.bHasCode = hasCode;
     condition.ulCode = code;
-    // Conditions that stop printing come first, each group in the printer's order.
+    // Conditions that stop printing come first, and within each severity the ones with a name
+    // before the bare codes; otherwise the printer's order stays.
+    const auto rank = [](const stCondition& entry) {
+        const bool bare = entry.strKey.startsWith(QLatin1String("other-")) ||
+                          entry.strKey == QLatin1String("unknown-status");
+        return (entry.enSeverity == ConditionSeverity::StopsPrinting ? 0 : 2) + (bare ? 1 : 0);
+    };
     int at = m_listConditions.size();
-    if (severity == ConditionSeverity::StopsPrinting) {
-        at = 0;
-        while (at < m_listConditions.size() &&
-               m_listConditions.at(at).enSeverity == ConditionSeverity::StopsPrinting) {
-            ++at;
-        }
+    while (at > 0 && rank(m_listConditions.at(at - 1)) > rank(condition)) {
+        --at;
     }
     m_listConditions.insert(at, condition);
 }

@@ -2,7 +2,6 @@
 
 #include "PrinterCondition.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -31,16 +30,6 @@ QString ConnectionLabel(const stPrinterReport& printer)
 QString Seconds(qint64 ms)
 {
     return QString::number(double(ms) / 1000.0, 'f', 3);
-}
-
-// How long ago the service last wrote its printer list; -1 when there is none.
-qint64 ListAgeMs(const StatusSnapshot& snapshot)
-{
-    const QFileInfo list(snapshot.strDir + QStringLiteral("printerlist.ini"));
-    if (!snapshot.stList.bRead || !list.exists()) {
-        return -1;
-    }
-    return list.lastModified().msecsTo(QDateTime::currentDateTimeUtc());
 }
 
 QString SystemError(const QString& what, const QString& path)
@@ -110,7 +99,7 @@ QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
     if (!hb.strStamp.isEmpty()) {
         AddSample(&age, {}, Seconds(hb.iAgeMs));
     }
-    const qint64 listAgeMs = ListAgeMs(snapshot);
+    const qint64 listAgeMs = snapshot.stList.iAgeMs;
     for (const stPrinterReport& printer : snapshot.listPrinters) {
         const QPair<QString, QString> queue(QStringLiteral("queue"), printer.strName);
         AddSample(&info,

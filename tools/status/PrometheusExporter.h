@@ -15,7 +15,7 @@ class PrometheusExporter
 {
 public:
     // Exit status when the export cannot be written.
-    static constexpr int EXIT_NOT_WRITTEN = 1;
+    static constexpr int EXIT_NOT_WRITTEN = 6;
 
     // orvo-status --prometheus: the export on standard output, or replacing outputPath when it is
     // not empty. The service's state is in the export, so only a failed write fails.

@@ -1,5 +1,9 @@
 #include "StatusFormatter.h"
 
+#include "PrinterCondition.h"
+#include "StatusReader.h"
+
+#include <QDateTime>
 #include <QStringList>
 
 namespace {
@@ -16,50 +20,93 @@ void Line(QString* out, const QString& label, const QString& value)
     *out += line + QLatin1Char('\n');
 }
 
-QString AgeText(qint64 ms)
-{
-    // Whole seconds, rounded down, as people read a clock.
-    if (ms < 0) {
-        return QStringLiteral("%1 s in the future").arg(-ms / 1000);
-    }
-    return QStringLiteral("%1 s ago").arg(ms / 1000);
-}
+// Beyond this a heartbeat's age says more about the clock than about the service.
+const qint64 CLOCK_FAR_OFF_MS = 365LL * 24 * 3600 * 1000;
 
 } // namespace
 
-QString StatusFormatter::Format(const StatusSnapshot& snapshot)
+QString StatusFormatter::Format(const StatusSnapshot& snapshot, bool verbose)
 {
     QString out;
-    out += QStringLiteral("Directory: %1\n").arg(Printable(snapshot.strDir));
-
-    const stHeartbeatReport& hb = snapshot.stHeartbeat;
-    QString service = ServiceStateName(hb.enState);
-    if (!hb.strStamp.isEmpty()) {
-        service += QStringLiteral(" (heartbeat %1, %2)").arg(AgeText(hb.iAgeMs), hb.strStamp);
-    } else if (!hb.strProblem.isEmpty()) {
-        service += QStringLiteral(" (%1)").arg(Printable(hb.strProblem));
+    if (verbose) {
+        out += QStringLiteral("Directory: %1\n").arg(Printable(snapshot.strDir));
     }
-    out += QStringLiteral("Service:   %1\n").arg(service);
+    out += QStringLiteral("Service:   %1\n").arg(ServiceLine(snapshot.stHeartbeat));
 
     const stPrinterListReport& list = snapshot.stList;
-    if (list.bRead) {
-        out += QStringLiteral("Printers:  %1\n").arg(list.iCount);
-    } else {
+    if (!list.bRead) {
         out += QStringLiteral("Printers:  unknown (%1)\n").arg(Printable(list.strProblem));
+    } else if (verbose || list.iCount == 0) {
+        out += list.iCount == 0 ? QStringLiteral("Printers:  none listed\n")
+                                : QStringLiteral("Printers:  %1\n").arg(list.iCount);
     }
     for (const QString& warning : list.listWarnings) {
         out += QStringLiteral("Warning:   %1\n").arg(Printable(warning));
     }
+    for (const QString& skipped : snapshot.listSkippedQueues) {
+        if (verbose) {
+            out += QStringLiteral("Skipped:   %1\n").arg(Printable(skipped));
+        }
+    }
     for (const stPrinterReport& printer : snapshot.listPrinters) {
-        out += QLatin1Char('\n');
-        FormatPrinter(printer, &out);
+        const PrinterCondition condition = PrinterCondition::Classify(
+            printer, snapshot.stHeartbeat.enState, snapshot.stList.iAgeMs);
+        if (verbose) {
+            out += QLatin1Char('\n');
+        }
+        out += QStringLiteral("%1: %2\n")
+                   .arg(Printable(printer.strName), Printable(condition.Summary()));
+        if (verbose) {
+            FormatRawFields(printer, &out);
+        }
     }
     return out;
 }
 
-void StatusFormatter::FormatPrinter(const stPrinterReport& printer, QString* out)
+QString StatusFormatter::ServiceLine(const stHeartbeatReport& hb)
 {
-    *out += QStringLiteral("Printer %1: %2\n").arg(printer.iIndex).arg(Printable(printer.strName));
+    const QString state = ServiceStateName(hb.enState);
+    if (hb.strStamp.isEmpty()) {
+        return QStringLiteral("%1 - %2").arg(state, Printable(hb.strProblem));
+    }
+    if (hb.enState == ServiceState::Alive) {
+        return QStringLiteral("%1 - heartbeat %2").arg(state, Age(hb.iAgeMs));
+    }
+    if (hb.iAgeMs < 0) {
+        return QStringLiteral("%1 - last heartbeat %2, ahead of this machine's clock; the service "
+                              "is not running")
+            .arg(state, Age(hb.iAgeMs));
+    }
+    if (hb.iAgeMs > CLOCK_FAR_OFF_MS) {
+        return QStringLiteral("%1 - last heartbeat %2 (%3): the clock is far off, or the service "
+                              "has not run for a long time")
+            .arg(state, Age(hb.iAgeMs), Printable(hb.strStamp));
+    }
+    return QStringLiteral("%1 - last heartbeat %2; the service is not running")
+        .arg(state, Age(hb.iAgeMs));
+}
+
+QString StatusFormatter::Age(qint64 ms)
+{
+    // Rounded down, as people read a clock; the unit grows with the span.
+    const qint64 span = qAbs(ms) / 1000;
+    QString text;
+    if (span < 120) {
+        text = QStringLiteral("%1 s").arg(span);
+    } else if (span < 120 * 60) {
+        text = QStringLiteral("%1 min").arg(span / 60);
+    } else if (span < 48 * 3600) {
+        text = QStringLiteral("%1 h").arg(span / 3600);
+    } else if (span < 2LL * 365 * 86400) {
+        text = QStringLiteral("%1 days").arg(span / 86400);
+    } else {
+        text = QStringLiteral("%1 years").arg(span / (365 * 86400));
+    }
+    return ms < 0 ? QStringLiteral("in ") + text : text + QStringLiteral(" ago");
+}
+
+void StatusFormatter::FormatRawFields(const stPrinterReport& printer, QString* out)
+{
     Line(out, QStringLiteral("Queue"), Printable(printer.strName));
     Line(out, QStringLiteral("Model"), Printable(printer.strModel));
     Line(out, QStringLiteral("Connection"), ConnectionName(printer));
@@ -98,7 +145,9 @@ void StatusFormatter::FormatPrinter(const stPrinterReport& printer, QString* out
     Line(out, QStringLiteral("Toner type"), QString::number(printer.iTonerType));
     QStringList values;
     for (const stSupplyEntry& supply : printer.listSupplies) {
-        values << QStringLiteral("%1=%2").arg(Hex(supply.usType, 4)).arg(supply.ulValue);
+        if (supply.bCarried) {
+            values << QStringLiteral("%1=%2").arg(Hex(supply.usType, 4)).arg(supply.ulValue);
+        }
     }
     Line(out, QStringLiteral("Supplies"), values.join(QLatin1Char(' ')));
 }

@@ -4,13 +4,21 @@
 
 #include <QString>
 
-// Renders a snapshot as readable text: a service line, the printer list state, then one block per
-// printer. Texts from the files are shown with control characters escaped, so a foreign file or a
-// printer's reply cannot drive the terminal.
+// Renders a snapshot as readable text: a service line, then one line per printer in words
+// ("Office: error - paper jam (0x110D); toner 80 %"); verbose adds the directory, the printer
+// list's state and the raw fields of each reply under its printer's line. Texts from the files are
+// shown with control characters escaped, so a foreign file or a printer's reply cannot drive the
+// terminal.
 class StatusFormatter
 {
 public:
-    static QString Format(const StatusSnapshot& snapshot);
+    static QString Format(const StatusSnapshot& snapshot, bool verbose);
+
+    // "alive - heartbeat 2 s ago", "stale - last heartbeat 2 days ago; the service is not
+    // running", "not running - no heartbeat file".
+    static QString ServiceLine(const stHeartbeatReport& heartbeat);
+    // How long ago: "3 s ago", "5 min ago", "2 days ago", "in 1 h" (ahead of this clock).
+    static QString Age(qint64 ms);
 
     // The service line's state word: "alive", "stale", "not running" or "unknown".
     static QString ServiceStateName(ServiceState state);
@@ -22,6 +30,6 @@ public:
     static QString Printable(const QString& text);
 
 private:
-    static void FormatPrinter(const stPrinterReport& printer, QString* out);
+    static void FormatRawFields(const stPrinterReport& printer, QString* out);
     static QString ErrorList(const QList<stErrorEntry>& errors);
 };

@@ -1,5 +1,7 @@
 #include "StatusReader.h"
 
+#include "FixedPaths.h"
+#include "SkippedQueueFinder.h"
 #include "StatusCodeTables.h"
 #include "UtilPrinterStatus.h"
 
@@ -9,10 +11,17 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QVariant>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,20 +40,46 @@ enum class ReadResult
     Failed,
 };
 
-ReadResult ReadWholeFile(const QString& path, QByteArray* data, qint64* size, QString* error)
+// Reads at most cap bytes of a regular file without ever blocking: a FIFO or a device put in the
+// place of a published file would otherwise hang the reader, and a huge file would fill memory.
+// size receives the file's full size, mtimeMs its modification time (ms since the epoch).
+ReadResult ReadCapped(const QString& path, qint64 cap, QByteArray* data, qint64* size,
+                      qint64* mtimeMs, QString* error)
 {
-    QFile file(path);
-    if (!file.exists()) {
-        return ReadResult::Missing;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return ReadResult::Missing;
+        }
+        *error = QString::fromLocal8Bit(std::strerror(errno));
         return ReadResult::Failed;
     }
-    // Read a bit more than any reply holds: enough to tell a foreign file by its size without
-    // pulling a large one into memory.
-    *size = file.size();
-    *data = file.read(StatusReader::MAX_REPLY_SIZE + 1);
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        *error = S_ISDIR(info.st_mode) ? QStringLiteral("it is a directory")
+                                       : QStringLiteral("not a regular file");
+        ::close(fd);
+        return ReadResult::Failed;
+    }
+    *size = qint64(info.st_size);
+    if (mtimeMs != nullptr) {
+        *mtimeMs = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+    }
+    data->resize(int(qMin(*size, cap)));
+    qint64 done = 0;
+    while (done < data->size()) {
+        const ssize_t got = ::read(fd, data->data() + done, size_t(data->size() - done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break; // the file shrank while it was read: keep what was there
+        }
+        done += got;
+    }
+    data->resize(int(done));
+    ::close(fd);
     return ReadResult::Ok;
 }
 
@@ -142,6 +177,13 @@ StatusSnapshot StatusReader::Read() const
         ReadStatusFile(&printer);
     }
     snapshot.stHeartbeat = ReadHeartbeat();
+    if (m_bFindSkipped && snapshot.stList.bRead) {
+        QStringList listed;
+        for (const stPrinterReport& printer : snapshot.listPrinters) {
+            listed << printer.strName;
+        }
+        snapshot.listSkippedQueues = SkippedQueueFinder::Find(FixedPaths::CupsPpdDir(), listed);
+    }
     return snapshot;
 }
 
@@ -149,30 +191,44 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
 {
     stPrinterListReport& list = snapshot->stList;
     const QString path = m_strDir + QLatin1String(PRINTER_LIST_FILE);
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    QByteArray content;
+    qint64 size = 0;
+    qint64 mtimeMs = 0;
+    QString error;
+    switch (ReadCapped(path, MAX_LIST_SIZE + 1, &content, &size, &mtimeMs, &error)) {
+    case ReadResult::Missing:
         list.strProblem = QStringLiteral("no printer list (printerlist.ini missing)");
         return;
+    case ReadResult::Failed:
+        list.strProblem = QStringLiteral("cannot read printerlist.ini: %1").arg(error);
+        list.bReadFailed = true;
+        return;
+    case ReadResult::Ok:
+        break;
     }
-    QFile probe(path);
-    if (info.isDir() || !probe.open(QIODevice::ReadOnly)) {
-        list.strProblem =
-            QStringLiteral("cannot read printerlist.ini: %1")
-                .arg(info.isDir() ? QStringLiteral("it is a directory") : probe.errorString());
+    list.iAgeMs = QDateTime::currentMSecsSinceEpoch() - mtimeMs;
+    if (size > MAX_LIST_SIZE) {
+        list.strProblem = QStringLiteral("printerlist.ini is too large to be a printer list (%1)")
+                              .arg(SizeText(size));
         return;
     }
-    if (probe.size() == 0) {
+    if (content.isEmpty()) {
         list.bRead = true;
         list.listWarnings << QStringLiteral("printerlist.ini is empty: no printers listed");
         return;
     }
-    if (probe.read(4096).contains('\0')) {
+    if (content.contains('\0')) {
         list.strProblem = QStringLiteral("printerlist.ini is not an INI file (binary content)");
         return;
     }
-    probe.close();
-
-    QSettings settings(path, QSettings::IniFormat);
+    // QSettings reads only from a path: give it a private copy of what was read, so that it
+    // neither meets a file swapped in meanwhile nor reads more than the cap.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(content) != content.size() || !copy.flush()) {
+        list.strProblem = QStringLiteral("cannot copy printerlist.ini: %1").arg(copy.errorString());
+        return;
+    }
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     if (settings.status() != QSettings::NoError) {
         list.strProblem = QStringLiteral("printerlist.ini is not an INI file");
@@ -267,7 +323,7 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
         QByteArray data;
         qint64 size = 0;
         QString error;
-        switch (ReadWholeFile(path, &data, &size, &error)) {
+        switch (ReadCapped(path, MAX_REPLY_SIZE + 1, &data, &size, nullptr, &error)) {
         case ReadResult::Missing:
             report->enFileState = StatusFileState::Missing;
             report->iFileSize = -1;
@@ -390,6 +446,7 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
 {
     const QString path = m_strDir + QLatin1String(HEARTBEAT_FILE);
     QByteArray content;
+    qint64 mtimeMs = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt > 0) {
             // The service truncates the file before it writes the new stamp.
@@ -397,7 +454,7 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
         }
         qint64 size = 0;
         QString error;
-        switch (ReadWholeFile(path, &content, &size, &error)) {
+        switch (ReadCapped(path, MAX_HEARTBEAT_SIZE, &content, &size, &mtimeMs, &error)) {
         case ReadResult::Missing: {
             stHeartbeatReport report;
             report.enState = ServiceState::NotRunning;
@@ -408,6 +465,7 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
             stHeartbeatReport report;
             report.enState = ServiceState::Unknown;
             report.strProblem = QStringLiteral("cannot read service.hb: %1").arg(error);
+            report.bReadFailed = true;
             return report;
         }
         case ReadResult::Ok:
@@ -417,10 +475,11 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
             break;
         }
     }
-    return ParseHeartbeat(content, QDateTime::currentDateTime());
+    return ParseHeartbeat(content, QDateTime::currentMSecsSinceEpoch(), mtimeMs);
 }
 
-stHeartbeatReport StatusReader::ParseHeartbeat(const QByteArray& content, const QDateTime& now)
+stHeartbeatReport StatusReader::ParseHeartbeat(const QByteArray& content, qint64 nowMs,
+                                               qint64 mtimeMs)
 {
     stHeartbeatReport report;
     if (content.isEmpty()) {
@@ -430,17 +489,65 @@ stHeartbeatReport StatusReader::ParseHeartbeat(const QByteArray& content, const 
     }
     // Tolerate a line end added by hand; the service writes none.
     const QString text = QString::fromLatin1(content.left(64)).trimmed();
-    const QDateTime stamp = QDateTime::fromString(text, QLatin1String(HEARTBEAT_FORMAT));
-    if (!stamp.isValid()) {
+    qint64 stampMs = 0;
+    if (!StampToEpochMs(text, mtimeMs, &stampMs)) {
         report.enState = ServiceState::Unknown;
         report.strProblem = QStringLiteral("heartbeat file holds no time stamp");
         return report;
     }
     report.strStamp = text;
-    report.iAgeMs = stamp.msecsTo(now);
+    report.iStampMs = stampMs;
+    report.iAgeMs = nowMs - stampMs;
     // A stamp far in the future means the clock was set back since the last beat: a running
     // service would have written a current one.
     const bool fresh = report.iAgeMs < ALIVE_LIMIT_MS && report.iAgeMs > -ALIVE_LIMIT_MS;
     report.enState = fresh ? ServiceState::Alive : ServiceState::Stale;
     return report;
+}
+
+bool StatusReader::StampToEpochMs(const QString& text, qint64 hintMs, qint64* epochMs)
+{
+    // The service writes local time without its offset. Read it with the zone's rules; in the
+    // hour that repeats when the clocks go back both readings are valid, and the one nearer the
+    // file's modification time is the one the service meant.
+    const QDateTime parsed = QDateTime::fromString(text, QLatin1String(HEARTBEAT_FORMAT));
+    if (!parsed.isValid()) {
+        return false;
+    }
+    const QDate date = parsed.date();
+    const QTime time = parsed.time();
+    bool found = false;
+    qint64 best = 0;
+    for (int isDst : {-1, 0, 1}) {
+        struct tm fields = {};
+        fields.tm_year = date.year() - 1900;
+        fields.tm_mon = date.month() - 1;
+        fields.tm_mday = date.day();
+        fields.tm_hour = time.hour();
+        fields.tm_min = time.minute();
+        fields.tm_sec = time.second();
+        fields.tm_isdst = isDst;
+        const time_t seconds = std::mktime(&fields);
+        if (seconds == time_t(-1)) {
+            continue;
+        }
+        // A reading is valid only when it gives back the same wall-clock time: outside the
+        // repeated hour, forcing summer or winter time moves the clock by an hour.
+        struct tm back = {};
+        if (localtime_r(&seconds, &back) == nullptr || back.tm_hour != time.hour() ||
+            back.tm_min != time.minute() || back.tm_mday != date.day()) {
+            continue;
+        }
+        const qint64 candidate = qint64(seconds) * 1000 + time.msec();
+        if (!found || qAbs(candidate - hintMs) < qAbs(best - hintMs)) {
+            best = candidate;
+            found = true;
+        }
+    }
+    if (!found) {
+        // A wall-clock time the zone skips (the hour lost in spring): take Qt's reading.
+        best = parsed.toMSecsSinceEpoch();
+    }
+    *epochMs = best;
+    return true;
 }

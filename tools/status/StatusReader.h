@@ -17,10 +17,16 @@ public:
     static constexpr qint64 ALIVE_LIMIT_MS = 10000;
     // The largest reply a status channel can publish (one UDP datagram).
     static constexpr int MAX_REPLY_SIZE = 2048;
+    // Far more than the longest list the service writes (about 150 bytes per printer).
+    static constexpr qint64 MAX_LIST_SIZE = 1024 * 1024;
+    static constexpr qint64 MAX_HEARTBEAT_SIZE = 256;
 
     explicit StatusReader(const QString& dir);
 
     StatusSnapshot Read() const;
+
+    // Also look for queues of the maker that the service leaves out (costs a look at every PPD).
+    void SetFindSkippedQueues(bool find) { m_bFindSkipped = find; }
 
     // Decodes the bytes of one status file into report (file state, status and fields). data may
     // hold only the start of a file of fileSize bytes that is too large to be a reply.
@@ -29,8 +35,14 @@ public:
     // Label of a printer status value, given the status code it came from.
     static QString StatusLabel(int status, quint64 code);
 
-    // The heartbeat report for the file content, measured against now.
-    static stHeartbeatReport ParseHeartbeat(const QByteArray& content, const QDateTime& now);
+    // The heartbeat report for the file content, measured against now; mtimeMs, the file's
+    // modification time, tells which reading of a repeated hour the stamp means.
+    static stHeartbeatReport ParseHeartbeat(const QByteArray& content, qint64 nowMs,
+                                            qint64 mtimeMs);
+
+    // The heartbeat stamp's wall-clock time as ms since the epoch, the reading nearest hintMs
+    // where the local zone gives it two. False when text is no stamp.
+    static bool StampToEpochMs(const QString& text, qint64 hintMs, qint64* epochMs);
 
 private:
     void ReadPrinterList(StatusSnapshot* snapshot) const;
@@ -38,4 +50,5 @@ private:
     stHeartbeatReport ReadHeartbeat() const;
 
     QString m_strDir; // ends with a slash
+    bool m_bFindSkipped = false;
 };

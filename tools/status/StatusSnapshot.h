@@ -78,18 +78,22 @@ struct stPrinterReport
 
 struct stPrinterListReport
 {
-    bool bRead = false; // the file exists and is a printer list (possibly empty)
-    int iCount = 0;     // "Count" of section "Main"
-    QString strProblem; // why it could not be read
+    bool bRead = false;       // the file exists and is a printer list (possibly empty)
+    int iCount = 0;           // "Count" of section "Main"
+    QString strProblem;       // why it could not be read
+    bool bReadFailed = false; // present, but could not be read as a file
     QStringList listWarnings;
+    qint64 iAgeMs = -1; // since the file was last written; -1 when unknown
 };
 
 struct stHeartbeatReport
 {
     ServiceState enState = ServiceState::NotRunning;
-    QString strStamp; // the time stamp as written
+    QString strStamp;    // the time stamp as written
+    qint64 iStampMs = 0; // the stamp as ms since the epoch
     qint64 iAgeMs = 0;
     QString strProblem;
+    bool bReadFailed = false; // present, but could not be read as a file
 };
 
 struct StatusSnapshot
@@ -99,6 +103,9 @@ struct StatusSnapshot
     stPrinterListReport stList;
     QList<stPrinterReport> listPrinters;
     stHeartbeatReport stHeartbeat;
+    // CUPS queues of the maker that the service cannot watch, each with the reason; filled only
+    // when asked for (they cost a look at the CUPS configuration).
+    QStringList listSkippedQueues;
 
     // Something worth showing was found: a printer list or a heartbeat time stamp.
     bool AnythingRead() const { return stList.bRead || !stHeartbeat.strStamp.isEmpty(); }

@@ -1,5 +1,6 @@
 #include "StatusWatch.h"
 
+#include "ExitStatus.h"
 #include "JsonFormatter.h"
 
 #include <QCoreApplication>
@@ -15,8 +16,10 @@ const int SETTLE_MS = 100;
 
 } // namespace
 
-StatusWatch::StatusWatch(const StatusReader& reader, int maxCount, Printer printer, QObject* parent)
-    : QObject(parent), m_reader(reader), m_iMaxCount(maxCount), m_printer(std::move(printer))
+StatusWatch::StatusWatch(const StatusReader& reader, int maxCount, bool everyRead, Printer printer,
+                         QObject* parent)
+    : QObject(parent), m_reader(reader), m_iMaxCount(maxCount), m_bEveryRead(everyRead),
+      m_printer(std::move(printer))
 {
     m_pollTimer.setInterval(POLL_INTERVAL_MS);
     m_settleTimer.setInterval(SETTLE_MS);
@@ -50,15 +53,15 @@ void StatusWatch::SlotRefresh()
     const StatusSnapshot snapshot = m_reader.Read();
     UpdateWatchedPaths(snapshot);
 
-    // Compare without the heartbeat's age, which differs on every read; its time stamp and the
-    // alive/stale state stay in, so a beating service and a service that stops both show.
+    // Compare without the heartbeat's time and age, which differ on every beat; the alive/stale
+    // state stays in, so a service that stops shows.
     const QByteArray key =
         QJsonDocument(JsonFormatter::ToObject(snapshot, false)).toJson(QJsonDocument::Compact);
-    if (m_iPrinted > 0 && key == m_baLastKey) {
+    if (m_iPrinted > 0 && key == m_baLastKey && !m_bEveryRead) {
         return;
     }
     m_baLastKey = key;
-    m_iExitCode = snapshot.AnythingRead() ? 0 : 1;
+    m_iExitCode = ExitStatus::For(snapshot);
     ++m_iPrinted;
     m_printer(snapshot, m_iPrinted);
     if (m_iMaxCount > 0 && m_iPrinted >= m_iMaxCount) {

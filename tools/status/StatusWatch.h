@@ -14,7 +14,8 @@
 // watcher on the directory and its files (events come in bursts: a status file is cut, then
 // written, so they are gathered for a moment) and through a one-second poll, which also catches
 // what the watcher misses: a directory created later, a file replaced by rename, or a heartbeat
-// growing old. A snapshot is printed only when it differs from the last one printed.
+// growing old. A snapshot is handed on only when it differs from the last one in more than the
+// heartbeat's beat, or on every read when a live view asks for that.
 class StatusWatch : public QObject
 {
     Q_OBJECT
@@ -24,7 +25,7 @@ public:
 
     // maxCount 0 watches until the process is stopped; otherwise the application quits after
     // that many snapshots.
-    StatusWatch(const StatusReader& reader, int maxCount, Printer printer,
+    StatusWatch(const StatusReader& reader, int maxCount, bool everyRead, Printer printer,
                 QObject* parent = nullptr);
 
     void Start();
@@ -43,6 +44,7 @@ private:
 
     StatusReader m_reader;
     int m_iMaxCount;
+    bool m_bEveryRead;
     int m_iPrinted = 0;
     int m_iExitCode = 0;
     Printer m_printer;

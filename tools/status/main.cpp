@@ -1,9 +1,12 @@
 // orvo-status: shows what the Orvo status service publishes in its cfg directory.
 
+#include "ExitStatus.h"
 #include "FixedPaths.h"
 #include "JsonFormatter.h"
 #include "NotifyMonitor.h"
+#include "OrvoVersion.h"
 #include "PrometheusExporter.h"
+#include "StatusChanges.h"
 #include "StatusFormatter.h"
 #include "StatusReader.h"
 #include "StatusWatch.h"
@@ -11,37 +14,31 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
 
-enum ExitCode
-{
-    EXIT_READ = 0,
-    EXIT_NOTHING_READ = 1,
-    EXIT_USAGE = 2,
-};
+const char* const PROGRAM = "orvo-status";
 
 const char* const DESCRIPTION =
-    "Shows the state of the Orvo printer status service: the printers it lists, whether it is\n"
-    "alive, and each printer's last status reply decoded as the service decodes it.\n"
+    "Shows the Orvo printer status service and its printers: one line per printer with its\n"
+    "state (ready, printing, warning, error, no status, unreachable, or unknown while the\n"
+    "service is not running), the conditions the printer reports and its toner level.\n"
     "\n"
     "Reads printerlist.ini, service.hb and <queue>.dat from the service's cfg directory\n"
-    "(default %1) and never writes there.\n"
+    "(default %1) and never writes there. The service counts as alive while its heartbeat is\n"
+    "younger than %2 s.\n"
     "\n"
-    "Status value: 2 = no status (no status file: the printer does not answer or has not been\n"
-    "asked yet); 0 = a status code the service does not know; other values come from the\n"
-    "printer's status code. The service counts as alive while its heartbeat is younger than\n"
-    "%2 s.\n"
+    "--watch on a terminal redraws the view every second; piped, it prints the state once\n"
+    "and then one line per change (\"12:03:38 Office: ready -> paper out (0x1106)\"); with\n"
+    "--json, one compact object per change.\n"
     "\n"
     "Exit status:\n"
-    "  0  the printer list or the heartbeat could be read (broken or missing status files\n"
-    "     are reported in the output, not in the exit status)\n"
-    "  1  nothing could be read: no directory, or neither a printer list nor a heartbeat\n"
-    "  2  wrong usage\n"
-    "With --watch --count N the exit status is that of the last snapshot printed.";
+    "%3"
+    "With --watch --count N the exit status is that of the last snapshot read.";
 
 void WriteOut(const QByteArray& bytes)
 {
@@ -56,31 +53,69 @@ void WriteErr(const QString& text)
     std::fflush(stderr);
 }
 
-// One snapshot in the chosen form. Watched JSON is one compact object per line so that a script
-// can read snapshot by snapshot; watched text is separated by a rule, or redrawn on a terminal.
-void PrintSnapshot(const StatusSnapshot& snapshot, bool json, bool watching, bool clearScreen,
-                   int number)
+int UsageError(const QString& what)
 {
-    QByteArray out;
-    if (watching && clearScreen) {
-        out += "\033[H\033[2J";
-    } else if (watching && !json && number > 1) {
-        out += "\n----\n\n";
-    }
-    if (json) {
-        out += JsonFormatter::Format(snapshot, watching);
-        if (!out.endsWith('\n')) {
-            out += '\n';
+    WriteErr(QStringLiteral("%1: %2. Try --help\n").arg(QLatin1String(PROGRAM), what));
+    return ExitStatus::USAGE;
+}
+
+// Qt's parser words its errors as sentences and names an unknown option without its dashes:
+// name it as it was typed.
+QString ParserError(const QCommandLineParser& parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+            QString name = argument.section(QLatin1Char('='), 0, 0);
+            while (name.startsWith(QLatin1Char('-'))) {
+                name.remove(0, 1);
+            }
+            if (argument.startsWith(QLatin1Char('-')) && name == unknown.first()) {
+                return QStringLiteral("unknown option '%1'")
+                    .arg(argument.section(QLatin1Char('='), 0, 0));
+            }
         }
-    } else {
-        out += StatusFormatter::Format(snapshot).toUtf8();
     }
-    WriteOut(out);
+    QString out = parser.errorText().trimmed();
+    if (out.endsWith(QLatin1Char('.'))) {
+        out.chop(1);
+    }
+    if (!out.isEmpty()) {
+        out[0] = out.at(0).toLower();
+    }
+    return out;
+}
+
+void ReportNothingRead(const StatusSnapshot& snapshot)
+{
     if (!snapshot.AnythingRead()) {
-        WriteErr(QStringLiteral("orvo-status: nothing to read in %1: %2; %3\n")
-                     .arg(StatusFormatter::Printable(snapshot.strDir),
+        WriteErr(QStringLiteral("%1: nothing to read in %2: %3; %4\n")
+                     .arg(QLatin1String(PROGRAM), StatusFormatter::Printable(snapshot.strDir),
                           StatusFormatter::Printable(snapshot.stList.strProblem),
                           StatusFormatter::Printable(snapshot.stHeartbeat.strProblem)));
+    }
+}
+
+struct stOutput
+{
+    bool bJson = false;
+    bool bVerbose = false;
+    bool bTerminal = false;
+};
+
+// One snapshot of a watch in the chosen form. A terminal gets the whole view redrawn in place;
+// a pipe gets events, one line each; JSON one compact object per line.
+void PrintWatched(const StatusSnapshot& snapshot, const stOutput& output, StatusChanges* changes)
+{
+    if (output.bJson) {
+        WriteOut(JsonFormatter::Format(snapshot, true) + '\n');
+    } else if (output.bTerminal) {
+        WriteOut("\033[H\033[2J" + StatusFormatter::Format(snapshot, output.bVerbose).toUtf8());
+    } else {
+        const QStringList lines = changes->Lines(snapshot, QDateTime::currentDateTime());
+        if (!lines.isEmpty()) {
+            WriteOut((lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8());
+        }
     }
 }
 
@@ -89,27 +124,38 @@ void PrintSnapshot(const StatusSnapshot& snapshot, bool json, bool watching, boo
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orvo-status"));
+    QCoreApplication::setApplicationName(QLatin1String(PROGRAM));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION)
                                          .arg(FixedPaths::CfgDir())
-                                         .arg(StatusReader::ALIVE_LIMIT_MS / 1000));
+                                         .arg(StatusReader::ALIVE_LIMIT_MS / 1000)
+                                         .arg(QLatin1String(ExitStatus::HelpText())));
     const QCommandLineOption helpOption = parser.addHelpOption();
+    // Not Qt's version option: it would take -v, which people expect to mean --verbose.
+    const QCommandLineOption versionOption(QStringLiteral("version"),
+                                           QStringLiteral("Print the version and exit."));
+    parser.addOption(versionOption);
     const QCommandLineOption dirOption(QStringLiteral("dir"),
                                        QStringLiteral("Read the files from <dir> instead."),
                                        QStringLiteral("dir"));
-    const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print JSON instead of text."));
-    const QCommandLineOption watchOption(
-        QStringLiteral("watch"),
-        QStringLiteral("Keep running and print again whenever the files change."));
+    const QCommandLineOption jsonOption(
+        QStringLiteral("json"),
+        QStringLiteral("Print JSON (states, conditions, supplies and the raw fields)."));
+    const QCommandLineOption verboseOption(
+        QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("Also show the directory, queues the service skips and each reply's raw "
+                       "fields."));
+    const QCommandLineOption watchOption(QStringLiteral("watch"),
+                                         QStringLiteral("Keep running and show every change."));
     const QCommandLineOption countOption(
         QStringLiteral("count"),
         QStringLiteral("With --watch: stop after <n> snapshots (the first one included)."),
         QStringLiteral("n"));
     parser.addOption(dirOption);
     parser.addOption(jsonOption);
+    parser.addOption(verboseOption);
     parser.addOption(watchOption);
     parser.addOption(countOption);
     const QCommandLineOption notifyOption(
@@ -126,19 +172,25 @@ int main(int argc, char* argv[])
     parser.addOptions({notifyOption, prometheusOption, outputOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
-        WriteErr(
-            QStringLiteral("orvo-status: %1\nTry 'orvo-status --help'.\n").arg(parser.errorText()));
-        return EXIT_USAGE;
+        return UsageError(ParserError(parser));
     }
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
-        WriteOut(parser.helpText().toUtf8());
-        return EXIT_READ;
+        // Qt names the program by the path it was started with; people know it by its name.
+        QString help = parser.helpText();
+        help.replace(0, help.indexOf(QLatin1Char('\n')),
+                     QStringLiteral("Usage: %1 [options]").arg(QLatin1String(PROGRAM)));
+        WriteOut(help.toUtf8());
+        return ExitStatus::ALL_FINE;
+    }
+    if (parser.isSet(versionOption)) {
+        WriteOut(QStringLiteral("%1 %2\n")
+                     .arg(QLatin1String(PROGRAM), QLatin1String(ORVO_VERSION))
+                     .toUtf8());
+        return ExitStatus::ALL_FINE;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        WriteErr(QStringLiteral("orvo-status: unexpected argument \"%1\"\nTry 'orvo-status "
-                                "--help'.\n")
-                     .arg(parser.positionalArguments().first()));
-        return EXIT_USAGE;
+        return UsageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     }
     const bool watching = parser.isSet(watchOption);
     int count = 0;
@@ -146,28 +198,29 @@ int main(int argc, char* argv[])
         bool ok = false;
         count = parser.value(countOption).toInt(&ok);
         if (!ok || count < 1) {
-            WriteErr(QStringLiteral("orvo-status: --count needs a number of 1 or more\n"));
-            return EXIT_USAGE;
+            return UsageError(QStringLiteral("--count '%1' is not a number of 1 or more")
+                                  .arg(parser.value(countOption)));
         }
         if (!watching) {
-            WriteErr(QStringLiteral("orvo-status: --count goes with --watch\n"));
-            return EXIT_USAGE;
+            return UsageError(QStringLiteral("--count goes with --watch"));
         }
     }
-    const bool json = parser.isSet(jsonOption);
+    stOutput output;
+    output.bJson = parser.isSet(jsonOption);
+    output.bVerbose = parser.isSet(verboseOption);
+    output.bTerminal = isatty(fileno(stdout)) != 0;
     const QString dir = parser.isSet(dirOption) ? parser.value(dirOption) : FixedPaths::CfgDir();
     if (dir.isEmpty()) {
-        WriteErr(QStringLiteral("orvo-status: --dir needs a directory\n"));
-        return EXIT_USAGE;
+        return UsageError(QStringLiteral("--dir '' names no directory"));
     }
-    const StatusReader reader(dir);
+    StatusReader reader(dir);
+    reader.SetFindSkippedQueues(output.bVerbose || (output.bJson && !watching));
     const bool notify = parser.isSet(notifyOption);
     const bool prometheus = parser.isSet(prometheusOption);
-    if ((notify && (prometheus || watching || json)) || (prometheus && (watching || json)) ||
-        (parser.isSet(outputOption) && !prometheus)) {
-        WriteErr(QStringLiteral("orvo-status: --notify and --prometheus go alone; --output goes "
-                                "with --prometheus\n"));
-        return EXIT_USAGE;
+    if ((notify && (prometheus || watching || output.bJson)) ||
+        (prometheus && (watching || output.bJson)) || (parser.isSet(outputOption) && !prometheus)) {
+        return UsageError(QStringLiteral("--notify and --prometheus go alone; --output goes with "
+                                         "--prometheus"));
     }
     if (notify) {
         return NotifyMonitor::Run(reader);
@@ -178,14 +231,17 @@ int main(int argc, char* argv[])
 
     if (!watching) {
         const StatusSnapshot snapshot = reader.Read();
-        PrintSnapshot(snapshot, json, false, false, 1);
-        return snapshot.AnythingRead() ? EXIT_READ : EXIT_NOTHING_READ;
+        WriteOut(output.bJson ? JsonFormatter::Format(snapshot, false)
+                              : StatusFormatter::Format(snapshot, output.bVerbose).toUtf8());
+        ReportNothingRead(snapshot);
+        return ExitStatus::For(snapshot);
     }
 
-    const bool clearScreen = isatty(fileno(stdout)) != 0;
-    StatusWatch watch(reader, count,
-                      [json, clearScreen](const StatusSnapshot& snapshot, int number) {
-                          PrintSnapshot(snapshot, json, true, clearScreen, number);
+    StatusChanges changes;
+    const bool live = output.bTerminal && !output.bJson;
+    StatusWatch watch(reader, count, live,
+                      [&output, &changes](const StatusSnapshot& snapshot, int) {
+                          PrintWatched(snapshot, output, &changes);
                       });
     watch.Start();
     if (watch.Finished()) {

@@ -1,0 +1,36 @@
+#include "ExitStatus.h"
+
+#include "PrinterCondition.h"
+
+int ExitStatus::For(const StatusSnapshot& snapshot)
+{
+    if (snapshot.stHeartbeat.bReadFailed) {
+        return UNREADABLE;
+    }
+    if (snapshot.stHeartbeat.enState != ServiceState::Alive) {
+        return SERVICE_NOT_RUNNING;
+    }
+    if (!snapshot.stList.bRead) {
+        return UNREADABLE;
+    }
+    for (const stPrinterReport& printer : snapshot.listPrinters) {
+        const PrinterCondition condition = PrinterCondition::Classify(
+            printer, snapshot.stHeartbeat.enState, snapshot.stList.iAgeMs);
+        if (condition.NeedsAttention()) {
+            return NEEDS_ATTENTION;
+        }
+    }
+    return ALL_FINE;
+}
+
+const char* ExitStatus::HelpText()
+{
+    return "  0  all fine: the service is alive and every listed printer is ready or printing\n"
+           "     without a condition (also when no printer is listed)\n"
+           "  1  the heartbeat or the printer list cannot be read (missing directory, no\n"
+           "     permission, not a regular file, not a printer list)\n"
+           "  2  wrong usage\n"
+           "  3  the service is not running: no heartbeat, or one older than the alive limit\n"
+           "  4  a printer needs attention: an error or warning condition, no status, or\n"
+           "     unreachable\n";
+}
