@@ -534,6 +534,10 @@ void TestOrvoStatus::printerList_data()
     QTest::newRow("Count not a number")
         << QByteArray("[Main]\nCount=two\n") << false << -1 << QStringList()
         << "printerlist.ini has an unusable Count \"two\"" << QStringList();
+    QTest::newRow("too large to be a list")
+        << QByteArray("[Main]\nCount=1\n") + QByteArray(2 * 1024 * 1024, ';') << false << -1
+        << QStringList() << "printerlist.ini is too large to be a printer list (2097167 bytes)"
+        << QStringList();
     QTest::newRow("negative Count")
         << QByteArray("[Main]\nCount=-1\n") << false << -1 << QStringList()
         << "printerlist.ini has an unusable Count \"-1\"" << QStringList();

@@ -187,6 +187,9 @@ bool PrinterCondition::NeedsAttention() const
 
 QString PrinterCondition::Phrase() const
 {
+    if (m_enState == PrinterState::Unreachable) {
+        return QStringLiteral("unreachable (not answering)");
+    }
     if (!m_listConditions.isEmpty()) {
         QStringList texts;
         for (const stCondition& condition : m_listConditions) {

@@ -45,7 +45,8 @@ QString StatusFormatter::Format(const StatusSnapshot& snapshot, bool verbose)
     }
     for (const QString& skipped : snapshot.listSkippedQueues) {
         if (verbose) {
-            out += QStringLiteral("Skipped:   %1\n").arg(Printable(skipped));
+            // Already printable: the finder escapes the bytes of a name itself.
+            out += QStringLiteral("Skipped:   %1\n").arg(skipped);
         }
     }
     for (const stPrinterReport& printer : snapshot.listPrinters) {

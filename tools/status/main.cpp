@@ -105,12 +105,21 @@ struct stOutput
 
 // One snapshot of a watch in the chosen form. A terminal gets the whole view redrawn in place;
 // a pipe gets events, one line each; JSON one compact object per line.
-void PrintWatched(const StatusSnapshot& snapshot, const stOutput& output, StatusChanges* changes)
+void PrintWatched(const StatusSnapshot& snapshot, int number, const stOutput& output,
+                  StatusChanges* changes)
 {
     if (output.bJson) {
         WriteOut(JsonFormatter::Format(snapshot, true) + '\n');
     } else if (output.bTerminal) {
-        WriteOut("\033[H\033[2J" + StatusFormatter::Format(snapshot, output.bVerbose).toUtf8());
+        // Overwritten in place line by line, rest of the screen cleared after: no flicker.
+        QByteArray screen = number == 1 ? "\033[H\033[2J" : "\033[H";
+        QStringList lines =
+            StatusFormatter::Format(snapshot, output.bVerbose).split(QLatin1Char('\n'));
+        lines.removeLast(); // behind the last line end
+        for (const QString& line : lines) {
+            screen += line.toUtf8() + "\033[K\n";
+        }
+        WriteOut(screen + "\033[J");
     } else {
         const QStringList lines = changes->Lines(snapshot, QDateTime::currentDateTime());
         if (!lines.isEmpty()) {
@@ -240,8 +249,8 @@ int main(int argc, char* argv[])
     StatusChanges changes;
     const bool live = output.bTerminal && !output.bJson;
     StatusWatch watch(reader, count, live,
-                      [&output, &changes](const StatusSnapshot& snapshot, int) {
-                          PrintWatched(snapshot, output, &changes);
+                      [&output, &changes](const StatusSnapshot& snapshot, int number) {
+                          PrintWatched(snapshot, number, output, &changes);
                       });
     watch.Start();
     if (watch.Finished()) {
