@@ -265,7 +265,8 @@ void TestNotify::flappingPrinter()
         TESTENV_VERIFY(m_env, SetReply(c_strOffice, c_replyJam));
         TESTENV_VERIFY(m_env, SetReply(c_strOffice, c_replyReady));
     }
-    QCOMPARE(About(c_strOffice).size(), 1);
+    TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 1, 10000));
+    QVERIFY(HoldsFor([&] { return About(c_strOffice).size() == 1; }, 2000));
     QCOMPARE(About(c_strOffice).first().iUrgency, 2);
     TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 2, 40000));
     QCOMPARE(About(c_strOffice).at(1).iUrgency, 0);

@@ -170,13 +170,15 @@ int main(int argc, char* argv[])
     const QCommandLineOption notifyOption(
         QStringLiteral("notify"),
         QStringLiteral("Keep running in the desktop session and show a notification when a printer "
-                       "needs someone and when that clears."));
+                       "needs someone and when that clears; exit status 5 without a session bus "
+                       "or notification service."));
     const QCommandLineOption prometheusOption(
         QStringLiteral("prometheus"),
         QStringLiteral("Print the state in the Prometheus text format."));
     const QCommandLineOption outputOption(
         QStringLiteral("output"),
-        QStringLiteral("With --prometheus: replace <file> in one step instead of printing."),
+        QStringLiteral("With --prometheus: replace <file> in one step instead of printing; exit "
+                       "status 6 when it cannot be written."),
         QStringLiteral("file"));
     parser.addOptions({notifyOption, prometheusOption, outputOption});
 
