@@ -1,6 +1,7 @@
 #include "NotifyMonitor.h"
 
 #include "PrinterCondition.h"
+#include "StatusFormatter.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -22,13 +23,13 @@ QString ServiceProblem(const stHeartbeatReport& hb)
     case ServiceState::Alive:
         return QString();
     case ServiceState::Stale:
-        return QStringLiteral("its last heartbeat is %1 s old").arg(hb.iAgeMs / 1000);
+        return QStringLiteral("last heartbeat %1").arg(StatusFormatter::Age(hb.iAgeMs));
     case ServiceState::NotRunning:
-        return QStringLiteral("it has left no heartbeat");
+        return QStringLiteral("no heartbeat");
     case ServiceState::Unknown:
         break;
     }
-    return QStringLiteral("its heartbeat cannot be read");
+    return QStringLiteral("heartbeat unreadable");
 }
 
 } // namespace
