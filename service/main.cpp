@@ -78,8 +78,8 @@ int main(int argc, char* argv[])
     }
 
     auto* app = new QCoreApplication(argc, argv);
+    // A second copy ends quietly, as it always has: units and scripts start it freely.
     if (CheckIsRunning()) {
-        std::fprintf(stderr, "orvo-statusd: another copy is running; this one ends\n");
         delete app;
         return EXIT_DONE;
     }

@@ -32,6 +32,11 @@ expect "$unitdir/orvo-statusd.service"
 expect "$unitdir/orvo-statusd.path"
 expect "$unitdir/orvo-add-printer.service"
 expect "$rulesdir/70-orvo-printer.rules"
+for page in man1/orvo-status.1 man8/orvo-add-printer.8 man8/orvo-statusd.8; do
+    expect "$prefix/share/man/$page.gz"
+done
+expect "$prefix/share/bash-completion/completions/orvo-status"
+expect "$prefix/share/bash-completion/completions/orvo-add-printer"
 userunitdir=$(grep -m1 '^ORVO_SYSTEMD_USERUNITDIR:' CMakeCache.txt | cut -d= -f2)
 autostartdir=$(grep -m1 '^ORVO_XDG_AUTOSTARTDIR:' CMakeCache.txt | cut -d= -f2)
 expect "$userunitdir/orvo-status-notify.service"

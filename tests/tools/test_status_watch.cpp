@@ -88,7 +88,11 @@ void TestStatusWatch::pipedWatchTellsChanges()
     m_pWatch = m_env.startProcess(QStringLiteral(ORVO_STATUS_BIN), {"--watch"}, {}, true);
     TESTENV_VERIFY(m_env, m_pWatch);
     TESTENV_VERIFY(m_env, WaitForLine(QStringLiteral("Office: ready; toner 80 %"), 10000));
-    QCOMPARE(Lines().first(), QStringLiteral("service: alive - heartbeat 0 s ago"));
+    // The service beats about every 3 s.
+    QVERIFY2(QRegularExpression(QStringLiteral("^service: alive - heartbeat [0-3] s ago$"))
+                 .match(Lines().first())
+                 .hasMatch(),
+             qPrintable(Lines().join(QStringLiteral(" | "))));
 
     // Several heartbeats pass: no line.
     QVERIFY2(TestEnv::holdsFor([&] { return Lines().size() == 2; }, 7000),
@@ -100,7 +104,7 @@ void TestStatusWatch::pipedWatchTellsChanges()
     QVERIFY2(set.ok(), qPrintable(set.describe()));
     TESTENV_VERIFY(m_env,
                    WaitForLine(QStringLiteral("Office: ready -> paper out (0x1106)"), 15000));
-    QCOMPARE(Lines().size(), 3);
+    QVERIFY2(Lines().size() == 3, qPrintable(Lines().join(QStringLiteral(" | "))));
 
     // The service ends: its printers are no longer known, and that is told, not their old state.
     m_env.stopProcess(service);
@@ -108,7 +112,7 @@ void TestStatusWatch::pipedWatchTellsChanges()
     TESTENV_VERIFY(m_env, WaitForLine(QStringLiteral("Office: paper out (0x1106) -> unknown (the "
                                                      "service is not running)"),
                                       5000));
-    QCOMPARE(Lines().size(), 5);
+    QVERIFY2(Lines().size() == 5, qPrintable(Lines().join(QStringLiteral(" | "))));
     m_env.stopProcess(m_pWatch);
 }
 

@@ -27,10 +27,11 @@ const char* ExitStatus::HelpText()
 {
     return "  0  all fine: the service is alive and every listed printer is ready or printing\n"
            "     without a condition (also when no printer is listed)\n"
-           "  1  the heartbeat or the printer list cannot be read (missing directory, no\n"
-           "     permission, not a regular file, not a printer list)\n"
+           "  1  the heartbeat or the printer list cannot be read (no permission, not a\n"
+           "     regular file, not a printer list, or no list while the service runs)\n"
            "  2  wrong usage\n"
-           "  3  the service is not running: no heartbeat, or one older than the alive limit\n"
+           "  3  the service is not running: no heartbeat (no directory either), or one\n"
+           "     older than the alive limit\n"
            "  4  a printer needs attention: an error or warning condition, no status, or\n"
            "     unreachable\n";
 }

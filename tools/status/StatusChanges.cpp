@@ -4,14 +4,14 @@
 
 namespace {
 
-QString ServicePhrase(const stHeartbeatReport& heartbeat)
-{
-    return StatusFormatter::ServiceStateName(heartbeat.enState);
-}
-
 QString ListPhrase(const stPrinterListReport& list)
 {
     return list.bRead ? QString() : QStringLiteral("unreadable (%1)").arg(list.strProblem);
+}
+
+QString ListWord(const QString& phrase)
+{
+    return phrase.isEmpty() ? QStringLiteral("read") : phrase;
 }
 
 } // namespace
@@ -19,9 +19,10 @@ QString ListPhrase(const stPrinterListReport& list)
 QList<StatusChanges::stChange> StatusChanges::Update(const StatusSnapshot& snapshot)
 {
     QList<stChange> changes;
-    const QString service = ServicePhrase(snapshot.stHeartbeat);
+    const QString service = StatusFormatter::ServiceStateName(snapshot.stHeartbeat.enState);
     if (!m_bStarted || service != m_strService) {
         stChange change;
+        change.enWhat = SUBJECT_SERVICE;
         change.strBefore = m_bStarted ? m_strService : QString();
         change.strAfter = service;
         changes.append(change);
@@ -29,41 +30,43 @@ QList<StatusChanges::stChange> StatusChanges::Update(const StatusSnapshot& snaps
     const QString list = ListPhrase(snapshot.stList);
     if (list != m_strList) {
         stChange change;
-        change.strQueue = QStringLiteral("printer list");
-        change.strBefore = m_strList.isEmpty() ? QStringLiteral("read") : m_strList;
-        change.strAfter = list.isEmpty() ? QStringLiteral("read") : list;
+        change.enWhat = SUBJECT_PRINTER_LIST;
+        change.strBefore = m_bStarted ? ListWord(m_strList) : QString();
+        change.strAfter = ListWord(list);
         changes.append(change);
     }
 
-    QList<QPair<QString, QString>> printers;
+    QList<stKnown> printers;
     for (const stPrinterReport& printer : snapshot.listPrinters) {
         stChange change;
         change.strQueue = printer.strName;
-        change.condition = PrinterCondition::Classify(printer, snapshot.stHeartbeat.enState,
-                                                      snapshot.stList.iAgeMs);
-        change.strAfter = change.condition.Phrase();
-        printers.append(qMakePair(printer.strName, change.strAfter));
-        bool known = false;
-        for (const auto& before : m_listPrinters) {
-            if (before.first == printer.strName) {
-                known = true;
-                change.strBefore = before.second;
+        change.after = PrinterCondition::Classify(printer, snapshot.stHeartbeat.enState,
+                                                  snapshot.stList.iAgeMs);
+        change.strAfter = change.after.Phrase();
+        printers.append(stKnown{printer.strName, change.after});
+        for (const stKnown& known : m_listPrinters) {
+            if (known.strQueue == printer.strName) {
+                change.bHadBefore = true;
+                change.before = known.condition;
+                change.strBefore = known.condition.Phrase();
                 break;
             }
         }
-        if (!known || change.strBefore != change.strAfter) {
+        if (!change.bHadBefore || change.strBefore != change.strAfter) {
             changes.append(change);
         }
     }
-    for (const auto& before : m_listPrinters) {
+    for (const stKnown& known : m_listPrinters) {
         bool still = false;
-        for (const auto& now : printers) {
-            still = still || now.first == before.first;
+        for (const stKnown& now : printers) {
+            still = still || now.strQueue == known.strQueue;
         }
         if (!still) {
             stChange change;
-            change.strQueue = before.first;
-            change.strBefore = before.second;
+            change.strQueue = known.strQueue;
+            change.bHadBefore = true;
+            change.before = known.condition;
+            change.strBefore = known.condition.Phrase();
             changes.append(change);
         }
     }
@@ -80,20 +83,31 @@ QStringList StatusChanges::Lines(const StatusSnapshot& snapshot, const QDateTime
     const QString time = now.toString(QStringLiteral("hh:mm:ss"));
     QStringList lines;
     for (const stChange& change : Update(snapshot)) {
-        const QString who = change.strQueue.isEmpty() ? QStringLiteral("service")
-                                                      : StatusFormatter::Printable(change.strQueue);
+        QString who;
+        switch (change.enWhat) {
+        case SUBJECT_SERVICE:
+            who = QStringLiteral("service");
+            break;
+        case SUBJECT_PRINTER_LIST:
+            who = QStringLiteral("printer list");
+            break;
+        case SUBJECT_PRINTER:
+            who = StatusFormatter::Printable(change.strQueue);
+            break;
+        }
         QString what;
-        if (first && change.strQueue.isEmpty()) {
+        if (first && change.enWhat == SUBJECT_SERVICE) {
             // ServiceLine escapes what it takes from the files itself.
             lines << QStringLiteral("%1 service: %2")
                          .arg(time, StatusFormatter::ServiceLine(snapshot.stHeartbeat));
             continue;
         }
-        if (first && !change.strAfter.isEmpty() &&
-            change.strQueue != QLatin1String("printer list")) {
-            what = change.condition.Summary(); // the starting state in full
-        } else if (first || change.strBefore.isEmpty()) {
-            what = first ? change.strAfter : QStringLiteral("listed, %1").arg(change.strAfter);
+        if (first && change.enWhat == SUBJECT_PRINTER) {
+            what = change.after.Summary(); // the starting state in full
+        } else if (first) {
+            what = change.strAfter;
+        } else if (change.strBefore.isEmpty()) {
+            what = QStringLiteral("listed, %1").arg(change.strAfter);
         } else if (change.strAfter.isEmpty()) {
             what = QStringLiteral("no longer listed");
         } else {

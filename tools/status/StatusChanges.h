@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QPair>
 #include <QStringList>
 
 // Turns successive snapshots into events: what the service and each printer were, and what they
@@ -14,12 +13,23 @@
 class StatusChanges
 {
 public:
+    enum enSubject
+    {
+        SUBJECT_SERVICE,
+        SUBJECT_PRINTER_LIST,
+        SUBJECT_PRINTER,
+    };
+
     struct stChange
     {
-        QString strQueue;           // empty for the service and the printer list
-        QString strBefore;          // empty for a printer that was just listed
-        QString strAfter;           // empty for a printer that left the list
-        PrinterCondition condition; // the printer's condition now (for a printer still listed)
+        enSubject enWhat = SUBJECT_PRINTER;
+        QString strQueue;  // SUBJECT_PRINTER only
+        QString strBefore; // in words; empty for what was not there before
+        QString strAfter;  // in words; empty for a printer that left the list
+        // SUBJECT_PRINTER: the condition before (when bHadBefore) and now (when strAfter is set).
+        bool bHadBefore = false;
+        PrinterCondition before;
+        PrinterCondition after;
     };
 
     // The changes since the last call; the first call gives the whole state as changes from
@@ -27,12 +37,18 @@ public:
     QList<stChange> Update(const StatusSnapshot& snapshot);
 
     // One line per change, stamped with the wall-clock time: "12:03:38 Office: ready -> paper
-    // out (0x1106)"; the first call lists every printer with its summary.
+    // out (0x1106)"; the first call lists the service and every printer with its summary.
     QStringList Lines(const StatusSnapshot& snapshot, const QDateTime& now);
 
 private:
+    struct stKnown
+    {
+        QString strQueue;
+        PrinterCondition condition;
+    };
+
     bool m_bStarted = false;
     QString m_strService;
-    QString m_strList;
-    QList<QPair<QString, QString>> m_listPrinters; // queue, phrase, in list order
+    QString m_strList;             // empty while the list reads
+    QList<stKnown> m_listPrinters; // in list order
 };
