@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Reads the Prometheus text format on stdin with the reference parser (python3-prometheus-client)
-and prints each sample as one JSON line: name, labels, value, and its family's type. Exits
+"""Reads the Prometheus text format in FILE with the reference parser (python3-prometheus-client)
+and prints one line per sample: its name, then its labels and value as one JSON object. Exits
 non-zero when the parser refuses the text."""
 
 import json
@@ -8,7 +8,7 @@ import sys
 
 from prometheus_client.parser import text_string_to_metric_families
 
-for family in text_string_to_metric_families(sys.stdin.read()):
-    for sample in family.samples:
-        print(json.dumps({"name": sample.name, "labels": sample.labels, "value": sample.value,
-                          "type": family.type}))
+with open(sys.argv[1], encoding="utf-8") as text:
+    for family in text_string_to_metric_families(text.read()):
+        for sample in family.samples:
+            print(sample.name, json.dumps(dict(sample.labels, value=sample.value)))
