@@ -13,8 +13,6 @@ const char* const PATH = "/org/freedesktop/Notifications";
 const char* const INTERFACE = "org.freedesktop.Notifications";
 // A server started on demand may need a moment; a hung one must not hang us for long.
 const int CALL_TIMEOUT_MS = 10000;
-// Lets desktops group our notifications under the autostart entry's name and icon.
-const char* const DESKTOP_ENTRY = "orvo-status-notify";
 
 QDBusMessage Call(const char* method)
 {
@@ -85,7 +83,6 @@ quint32 DesktopNotifier::Show(quint32 replacesId, const stNotifyMessage& message
 {
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(message.enUrgency)));
-    hints.insert(QStringLiteral("desktop-entry"), QLatin1String(DESKTOP_ENTRY));
     if (!message.strCategory.isEmpty()) {
         hints.insert(QStringLiteral("category"), message.strCategory);
     }

@@ -126,13 +126,16 @@ void NotifyMonitor::Apply(const QList<stNotifyAction>& actions)
             }
             continue;
         }
+        // One line per message in the journal: "why did I (not) hear about it?" has an answer.
+        const QString summary = StatusFormatter::Printable(action.stMessage.strSummary);
         const quint32 id =
             m_pNotifier->Show(m_hashIds.value(action.strSubject), action.stMessage, &error);
         if (id == 0) {
             // The server may come back (a desktop shell restarting): the next change tries again.
-            Say(error);
+            Say(QStringLiteral("%1 - %2").arg(summary, error));
             continue;
         }
+        Say(QStringLiteral("told: %1").arg(summary));
         m_hashIds.insert(action.strSubject, id);
     }
 }

@@ -25,9 +25,6 @@ public:
     // when another copy already runs in this session; EXIT_NO_DESKTOP with the reason on stderr.
     static int Run(const StatusReader& reader);
 
-    // What the policy needs from a snapshot.
-    static stNotifyInput PolicyInput(const StatusSnapshot& snapshot);
-
 private slots:
     void SlotDeadline();
     void SlotBusGone();
@@ -35,6 +32,8 @@ private slots:
 private:
     NotifyMonitor(const StatusReader& reader, DesktopNotifier* notifier);
 
+    // What the policy needs from a snapshot.
+    static stNotifyInput PolicyInput(const StatusSnapshot& snapshot);
     void Evaluate(const StatusSnapshot& snapshot);
     void Apply(const QList<stNotifyAction>& actions);
     void ArmDeadline();
