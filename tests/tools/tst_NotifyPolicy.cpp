@@ -68,12 +68,12 @@ void TestNotifyPolicy::steps_data()
     QTest::newRow("start state that needs someone")
         << QStringList{"0 up A:paper-out! B:"} << QStringList{"A/2"};
     QTest::newRow("paper out, cleared once it stayed away")
-        << QStringList{"0 up A:", "1000 up A:paper-out!", "2000 up A:paper-out!", "3000 up A:",
-                       "21999 up A:", "22000 up A:", "60000 up A:"}
+        << QStringList{"0 up A:",     "1000 up A:paper-out!", "2000 up A:paper-out!", "3000 up A:",
+                       "21999 up A:", "22000 up A:",          "60000 up A:"}
         << QStringList{"", "A/2", "", "@22000", "@22000", "A/0", ""};
     QTest::newRow("flapping printer")
-        << QStringList{"0 up A:jam!", "1000 up A:", "2000 up A:jam!", "3000 up A:",
-                       "4000 up A:jam!", "5000 up A:", "23999 up A:", "24000 up A:"}
+        << QStringList{"0 up A:jam!",    "1000 up A:", "2000 up A:jam!", "3000 up A:",
+                       "4000 up A:jam!", "5000 up A:", "23999 up A:",    "24000 up A:"}
         << QStringList{"A/2", "@20000", "", "@22000", "", "@24000", "@24000", "A/0"};
     QTest::newRow("warning, then one that stops printing")
         << QStringList{"0 up A:toner-low", "1000 up A:toner-low,toner-empty!"}
