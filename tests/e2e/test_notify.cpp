@@ -63,8 +63,10 @@ public slots:
                    const QString&, const QStringList&, const QVariantMap& hints, qint32)
     {
         const quint32 id = replacesId != 0 ? replacesId : ++m_uiLastId;
+        // Servers such as GNOME Shell read the urgency only as a byte.
+        const QVariant urgency = hints.value(QStringLiteral("urgency"));
         listRecords << stRecord{replacesId, id, app, summary,
-                                hints.value(QStringLiteral("urgency"), -1).toInt()};
+                                urgency.userType() == QMetaType::UChar ? urgency.toInt() : -1};
         return id;
     }
     void CloseNotification(quint32) {}
