@@ -186,13 +186,15 @@ QString PrometheusExporter::EscapeLabelValue(const QString& value)
 bool PrometheusExporter::WriteAtomically(const QString& path, const QByteArray& data,
                                          QString* error)
 {
+    // Names are built before the calls they report on, so errno still holds their error.
     const QFileInfo target(path);
+    const QString dir = target.absolutePath();
+    const QString finalName = target.absoluteFilePath();
     // A hidden name without the .prom ending: the collector never picks the temporary file up.
-    QByteArray temp =
-        QFile::encodeName(target.absolutePath() + QStringLiteral("/.orvo-status-XXXXXX.tmp"));
+    QByteArray temp = QFile::encodeName(dir + QStringLiteral("/.orvo-status-XXXXXX.tmp"));
     const int fd = mkstemps(temp.data(), 4);
     if (fd < 0) {
-        *error = SystemError(QStringLiteral("cannot create a file in"), target.absolutePath());
+        *error = SystemError(QStringLiteral("cannot create a file in"), dir);
         return false;
     }
     const QString tempName = QFile::decodeName(temp);
@@ -206,7 +208,7 @@ bool PrometheusExporter::WriteAtomically(const QString& path, const QByteArray& 
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
+        if (n < 0) {
             *error = SystemError(QStringLiteral("cannot write"), tempName);
             ok = false;
         } else {
@@ -221,9 +223,8 @@ bool PrometheusExporter::WriteAtomically(const QString& path, const QByteArray& 
         *error = SystemError(QStringLiteral("cannot write"), tempName);
         ok = false;
     }
-    if (ok &&
-        rename(temp.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        *error = SystemError(QStringLiteral("cannot replace"), target.absoluteFilePath());
+    if (ok && rename(temp.constData(), QFile::encodeName(finalName).constData()) != 0) {
+        *error = SystemError(QStringLiteral("cannot replace"), finalName);
         ok = false;
     }
     if (!ok) {

@@ -230,9 +230,10 @@ int main(int argc, char* argv[])
     const bool notify = parser.isSet(notifyOption);
     const bool prometheus = parser.isSet(prometheusOption);
     if ((notify && (prometheus || watching || output.bJson)) ||
-        (prometheus && (watching || output.bJson)) || (parser.isSet(outputOption) && !prometheus)) {
+        (prometheus && (watching || output.bJson)) ||
+        (parser.isSet(outputOption) && (!prometheus || parser.value(outputOption).isEmpty()))) {
         return UsageError(QStringLiteral("--notify and --prometheus go alone; --output goes with "
-                                         "--prometheus"));
+                                         "--prometheus and names a file"));
     }
     if (notify) {
         return NotifyMonitor::Run(reader);
