@@ -88,7 +88,11 @@ void TestNotifyPolicy::steps_data()
     QTest::newRow("service back: a restart that has not polled yet clears nothing")
         << QStringList{"0 up A:jam!", "1000 down A:jam!",
                        "30000 up A:", "49999 up A:", "50000 up A:"}
-        << QStringList{"A/2", "service/1", "service/0@50000", "@50000", "A/0"};
+        << QStringList{"A/2", "service/1", "@50000", "@50000", "service/0 A/0"};
+    QTest::newRow("service that stalls now and then")
+        << QStringList{"0 up A:",      "1000 down A:", "2000 up A:",
+                       "3000 down A:", "4000 up A:",   "24000 up A:"}
+        << QStringList{"", "service/1", "@22000", "", "@24000", "service/0"};
     QTest::newRow("service ended itself without printers")
         << QStringList{"0 up", "1000 down"} << QStringList{"", ""};
     QTest::newRow("printer leaves the list")

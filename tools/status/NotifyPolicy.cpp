@@ -85,6 +85,7 @@ QList<stNotifyAction> NotifyPolicy::Evaluate(const stNotifyInput& input, qint64 
         m_bEmptyListSeen = input.listPrinters.isEmpty();
     }
     if (!input.bServiceAlive) {
+        m_iAliveSinceMs = -1;
         // With no printers left the service ends itself: nothing is wrong then.
         if (!m_bServiceDownTold && !m_bEmptyListSeen) {
             m_bServiceDownTold = true;
@@ -92,14 +93,17 @@ QList<stNotifyAction> NotifyPolicy::Evaluate(const stNotifyInput& input, qint64 
         }
         return actions;
     }
-    if (m_bServiceDownTold) {
-        m_bServiceDownTold = false;
-        actions << Service(true, QString());
+    if (m_iAliveSinceMs < 0) {
+        m_iAliveSinceMs = nowMs;
         for (stPrinterMemory& memory : m_mapPrinters) {
             for (stTold& told : memory.mapTold) {
                 told.iLastSeenMs = nowMs;
             }
         }
+    }
+    if (m_bServiceDownTold && nowMs - m_iAliveSinceMs >= CLEAR_HOLD_MS) {
+        m_bServiceDownTold = false;
+        actions << Service(true, QString());
     }
     if (!input.bListRead) {
         return actions;
@@ -168,10 +172,10 @@ void NotifyPolicy::EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
 
 qint64 NotifyPolicy::NextDeadlineMs() const
 {
-    if (m_bServiceDownTold) {
+    if (m_iAliveSinceMs < 0) {
         return -1;
     }
-    qint64 next = -1;
+    qint64 next = m_bServiceDownTold ? m_iAliveSinceMs + CLEAR_HOLD_MS : -1;
     for (const stPrinterMemory& memory : m_mapPrinters) {
         for (const stTold& told : memory.mapTold) {
             if (told.bPresent) {

@@ -23,7 +23,8 @@
 // - Without a live service the files hold old news: the service's absence is told once (unless
 //   its last printer list was empty, when it ends itself by design) and printers are left alone
 //   until it beats again. Every told condition then gets a fresh hold, so a service restart that
-//   has not polled yet does not read as "cleared".
+//   has not polled yet does not read as "cleared". "Running again" waits for the service to
+//   have beaten for CLEAR_HOLD_MS, so a service that stalls now and then is told about once.
 // - A printer that leaves the printer list has its notification closed.
 struct stNotifyCondition
 {
@@ -88,5 +89,6 @@ private:
 
     QMap<QString, stPrinterMemory> m_mapPrinters;
     bool m_bServiceDownTold = false;
+    qint64 m_iAliveSinceMs = -1; // -1 while the service is not alive
     bool m_bEmptyListSeen = false;
 };
