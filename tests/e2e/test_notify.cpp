@@ -148,6 +148,21 @@ private:
         }
         return found;
     }
+    // "<urgency> <summary>" per message; "replaced elsewhere" when a message about the printer
+    // did not replace its first notification.
+    QStringList Told(const QString& queue) const
+    {
+        const QList<stRecord> records = About(queue);
+        QStringList told;
+        for (const stRecord& record : records) {
+            const bool inPlace =
+                told.isEmpty() ? record.uiReplaces == 0 : record.uiReplaces == records.first().uiId;
+            told << (inPlace ? QString::number(record.iUrgency) + " " +
+                                   record.strSummary.mid(queue.size() + 2)
+                             : QStringLiteral("replaced elsewhere"));
+        }
+        return told;
+    }
     bool WaitForCount(const QString& queue, int count, int ms)
     {
         return m_env.waitFor([&] { return About(queue).size() >= count; }, ms,
@@ -220,30 +235,21 @@ void TestNotify::startState()
     TESTENV_VERIFY(m_env, m_notifier);
     TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, 1, 10000));
     QVERIFY(HoldsFor([&] { return m_server.listRecords.size() == 1; }, 3000));
-    const stRecord record = m_server.listRecords.first();
-    QCOMPARE(record.strApp, QStringLiteral("orvo-status"));
-    QCOMPARE(record.uiReplaces, 0u);
-    QCOMPARE(record.strSummary, c_strBuero + ": toner low (0x11A0)");
-    QCOMPARE(record.iUrgency, 1);
+    QCOMPARE(m_server.listRecords.first().strApp, QStringLiteral("orvo-status"));
+    QCOMPARE(Told(c_strBuero), QStringList{"1 toner low (0x11A0)"});
 }
 
 void TestNotify::paperOutThenCleared()
 {
-    const quint32 id = About(c_strBuero).first().uiId;
     TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyPaperOut));
     TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, 2, 10000));
-    QCOMPARE(About(c_strBuero).at(1).uiReplaces, id);
-    QCOMPARE(About(c_strBuero).at(1).iUrgency, 2);
-    QVERIFY2(About(c_strBuero).at(1).strSummary.contains("paper out (0x1106)"),
-             qPrintable(About(c_strBuero).at(1).strSummary));
-
     TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyReady));
     TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, 3, 40000));
-    const stRecord cleared = About(c_strBuero).at(2);
-    QCOMPARE(cleared.uiReplaces, id);
-    QCOMPARE(cleared.iUrgency, 0);
-    QVERIFY2(cleared.strSummary.endsWith(" cleared"), qPrintable(cleared.strSummary));
     QVERIFY(HoldsFor([&] { return About(c_strBuero).size() == 3; }, 2000));
+    const QStringList told = Told(c_strBuero);
+    QCOMPARE(told.mid(0, 2), (QStringList{"1 toner low (0x11A0)", "2 paper out (0x1106)"}));
+    QVERIFY2(told.at(2).startsWith("0 ") && told.at(2).endsWith(" cleared"),
+             qPrintable(told.at(2)));
 }
 
 void TestNotify::flappingPrinter()
@@ -254,10 +260,9 @@ void TestNotify::flappingPrinter()
     }
     TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 1, 10000));
     QVERIFY(HoldsFor([&] { return About(c_strOffice).size() == 1; }, 2000));
-    QCOMPARE(About(c_strOffice).first().iUrgency, 2);
     TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 2, 40000));
-    QCOMPARE(About(c_strOffice).at(1).iUrgency, 0);
-    QCOMPARE(About(c_strOffice).at(1).uiReplaces, About(c_strOffice).first().uiId);
+    QCOMPARE(Told(c_strOffice),
+             (QStringList{"2 paper jam (0x110D)", "0 paper jam (0x110D) cleared"}));
 }
 
 void TestNotify::prometheusExport()
