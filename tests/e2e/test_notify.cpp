@@ -201,6 +201,7 @@ private slots:
     void shortLivedCopies();
     void paperOutThenCleared();
     void flappingPrinter();
+    void unreachablePrinter();
     void prometheusExport();
     void serviceStopped();
     void endsWithTheSession();
@@ -263,6 +264,18 @@ void TestNotify::flappingPrinter()
     TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 2, 40000));
     QCOMPARE(Told(c_strOffice),
              (QStringList{"2 paper jam (0x110D)", "0 paper jam (0x110D) cleared"}));
+}
+
+void TestNotify::unreachablePrinter()
+{
+    // Six unanswered polls and the service gives the printer up: its status file goes.
+    QCOMPARE(TestEnv::controlRequest(Control(c_strOffice), "silent"), QStringLiteral("ok"));
+    TESTENV_VERIFY(m_env, WaitForCount(c_strOffice, 3, 30000));
+    QCOMPARE(Told(c_strOffice).at(2), QStringLiteral("2 not answering"));
+    QCOMPARE(TestEnv::controlRequest(Control(c_strOffice), "answer"), QStringLiteral("ok"));
+    TESTENV_VERIFY(m_env,
+                   m_env.waitFor([&] { return TestEnv::fileExists(StatusFile(c_strOffice)); },
+                                 20000, "the printer answering again"));
 }
 
 void TestNotify::prometheusExport()
