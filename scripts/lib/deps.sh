@@ -10,6 +10,7 @@ ORVO_PACKAGES=(
     python3 iproute2 util-linux procps
     systemd udev dpkg-dev file
     systemd-container debootstrap zstd
+    dbus-daemon python3-prometheus-client
 )
 
 orvo_install_deps() {

@@ -41,6 +41,13 @@ for page in man1/orvo-status.1 man8/orvo-add-printer.8 man8/orvo-statusd.8; do
 done
 expect "$prefix/share/bash-completion/completions/orvo-status"
 expect "$prefix/share/bash-completion/completions/orvo-add-printer"
+userunitdir=$(grep -m1 '^ORVO_SYSTEMD_USERUNITDIR:' CMakeCache.txt | cut -d= -f2)
+autostartdir=$(grep -m1 '^ORVO_XDG_AUTOSTARTDIR:' CMakeCache.txt | cut -d= -f2)
+expect "$userunitdir/orvo-status-notify.service"
+expect "$userunitdir/graphical-session.target.wants/orvo-status-notify.service"
+expect "$autostartdir/orvo-status-notify.desktop"
+expect "$unitdir/orvo-status-prometheus.service"
+expect "$unitdir/orvo-status-prometheus.timer"
 
 # Nothing of the test suite or the simulators goes to users; nothing under /usr/local.
 if grep -E '/test_|orvo-usb-sim|orvo-printer-sim|^/usr/local' "$scratch/files"; then
@@ -55,6 +62,11 @@ for unit in orvo-statusd.service orvo-add-printer.service; do
         fail=1
     fi
 done
+for file in "$unitdir/orvo-status-prometheus.service" "$userunitdir/orvo-status-notify.service" \
+    "$autostartdir/orvo-status-notify.desktop"; do
+    exe=$(sed -n 's/^\(ExecStart\|Exec\)=\([^ ]*\).*/\2/p' "$scratch/root$file")
+    [ -x "$scratch/root$exe" ] || { echo "$file starts $exe, which the package does not ship"; fail=1; }
+done
 grep -q 'ATTR{idVendor}=="3a5c"' "$scratch/root$rulesdir/70-orvo-printer.rules" ||
     { echo "udev rule does not match the vendor ID"; fail=1; }
 depends=$(sed -n 's/^Depends: //p' "$scratch/control/control" | tr ',' '\n' | awk '{print $1}')
@@ -66,11 +78,18 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     # Verify copies whose ExecStart points into the unpacked tree; the machine's own units
     # (sysinit.target, cups.service) resolve the dependencies.
     mkdir "$scratch/units"
-    for unit in orvo-statusd.service orvo-statusd.path orvo-add-printer.service; do
+    for unit in orvo-statusd.service orvo-statusd.path orvo-add-printer.service \
+        orvo-status-prometheus.service orvo-status-prometheus.timer; do
         sed "s|^ExecStart=|ExecStart=$scratch/root|" "$scratch/root$unitdir/$unit" \
             > "$scratch/units/$unit"
     done
-    if ! systemd-analyze verify "$scratch"/units/* > "$scratch/verify.log" 2>&1; then
+    # The user unit, by a user manager of its own (it needs a runtime directory).
+    mkdir -m 700 "$scratch/run" "$scratch/user"
+    sed "s|^ExecStart=|ExecStart=$scratch/root|" "$scratch/root$userunitdir/orvo-status-notify.service" \
+        > "$scratch/user/orvo-status-notify.service"
+    XDG_RUNTIME_DIR=$scratch/run systemd-analyze --user verify \
+        "$scratch/user/orvo-status-notify.service" >> "$scratch/verify.log" 2>&1 || fail=1
+    if ! systemd-analyze verify "$scratch"/units/* >> "$scratch/verify.log" 2>&1; then
         cat "$scratch/verify.log"
         fail=1
     elif grep -q 'orvo-' "$scratch/verify.log"; then

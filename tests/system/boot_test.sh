@@ -38,7 +38,7 @@ done
 recipe_version=1
 base_packages=systemd,systemd-sysv,dbus,udev,procps,python3
 tool_packages="umockdev"
-cached_debs="cups cups-client cups-bsd libqt5core5a libusb-1.0-0"
+cached_debs="cups cups-client cups-bsd libqt5core5a libqt5dbus5 libusb-1.0-0"
 # The container gets the host's Debian 12 suites (release, updates, security), so its CUPS is
 # what a maintained system runs. The mirror comes from the host, never from this file.
 # shellcheck disable=SC2016 # apt's own placeholders

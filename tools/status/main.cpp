@@ -3,7 +3,9 @@
 #include "ExitStatus.h"
 #include "FixedPaths.h"
 #include "JsonFormatter.h"
+#include "NotifyMonitor.h"
 #include "OrvoVersion.h"
+#include "PrometheusExporter.h"
 #include "StatusChanges.h"
 #include "StatusFormatter.h"
 #include "StatusReader.h"
@@ -166,6 +168,20 @@ int main(int argc, char* argv[])
     parser.addOption(verboseOption);
     parser.addOption(watchOption);
     parser.addOption(countOption);
+    const QCommandLineOption notifyOption(
+        QStringLiteral("notify"),
+        QStringLiteral("Keep running in the desktop session and show a notification when a printer "
+                       "needs someone and when that clears; exit status 5 without a session bus "
+                       "or notification service."));
+    const QCommandLineOption prometheusOption(
+        QStringLiteral("prometheus"),
+        QStringLiteral("Print the state in the Prometheus text format."));
+    const QCommandLineOption outputOption(
+        QStringLiteral("output"),
+        QStringLiteral("With --prometheus: replace <file> in one step instead of printing; exit "
+                       "status 6 when it cannot be written."),
+        QStringLiteral("file"));
+    parser.addOptions({notifyOption, prometheusOption, outputOption});
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(ParserError(parser));
@@ -211,6 +227,20 @@ int main(int argc, char* argv[])
     }
     StatusReader reader(dir);
     reader.SetFindSkippedQueues(output.bVerbose || (output.bJson && !watching));
+    const bool notify = parser.isSet(notifyOption);
+    const bool prometheus = parser.isSet(prometheusOption);
+    if ((notify && (prometheus || watching || output.bJson)) ||
+        (prometheus && (watching || output.bJson)) ||
+        (parser.isSet(outputOption) && (!prometheus || parser.value(outputOption).isEmpty()))) {
+        return UsageError(QStringLiteral("--notify and --prometheus go alone; --output goes with "
+                                         "--prometheus and names a file"));
+    }
+    if (notify) {
+        return NotifyMonitor::Run(reader);
+    }
+    if (prometheus) {
+        return PrometheusExporter::Run(reader.Read(), parser.value(outputOption));
+    }
 
     if (!watching) {
         const StatusSnapshot snapshot = reader.Read();

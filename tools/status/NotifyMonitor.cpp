@@ -1,0 +1,151 @@
+#include "NotifyMonitor.h"
+
+#include "PrinterCondition.h"
+#include "StatusFormatter.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+
+#include <cstdio>
+
+namespace {
+
+void Say(const QString& text)
+{
+    const QByteArray bytes = QStringLiteral("orvo-status: %1\n").arg(text).toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+QString ServiceProblem(const stHeartbeatReport& hb)
+{
+    switch (hb.enState) {
+    case ServiceState::Alive:
+        return QString();
+    case ServiceState::Stale:
+        return QStringLiteral("last heartbeat %1").arg(StatusFormatter::Age(hb.iAgeMs));
+    case ServiceState::NotRunning:
+        return QStringLiteral("no heartbeat");
+    case ServiceState::Unknown:
+        break;
+    }
+    return QStringLiteral("heartbeat unreadable");
+}
+
+} // namespace
+
+int NotifyMonitor::Run(const StatusReader& reader)
+{
+    DesktopNotifier notifier;
+    QString error;
+    if (!notifier.ConnectBus(&error)) {
+        Say(QStringLiteral("cannot show desktop notifications: %1").arg(error));
+        return EXIT_NO_DESKTOP;
+    }
+    switch (notifier.ClaimInstanceName(&error)) {
+    case DesktopNotifier::Claim::Claimed:
+        break;
+    case DesktopNotifier::Claim::AlreadyTaken:
+        // Started both by the session's systemd and by the desktop's autostart: one is enough.
+        Say(QStringLiteral("already notifying in this session"));
+        return 0;
+    case DesktopNotifier::Claim::Failed:
+        Say(QStringLiteral("cannot show desktop notifications: %1").arg(error));
+        return EXIT_NO_DESKTOP;
+    }
+    if (!notifier.ConnectServer(&error)) {
+        Say(QStringLiteral("cannot show desktop notifications: %1").arg(error));
+        return EXIT_NO_DESKTOP;
+    }
+    NotifyMonitor monitor(reader, &notifier);
+    // Ends with the session: a copy started by the desktop's autostart has no one to stop it.
+    QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
+                                          QStringLiteral("org.freedesktop.DBus.Local"),
+                                          QStringLiteral("Disconnected"), &monitor,
+                                          SLOT(SlotBusGone()));
+    monitor.m_watch.Start();
+    return QCoreApplication::exec();
+}
+
+NotifyMonitor::NotifyMonitor(const StatusReader& reader, DesktopNotifier* notifier)
+    : m_reader(reader), m_pNotifier(notifier),
+      m_watch(reader, 0, false, [this](const StatusSnapshot& snapshot, int) { Evaluate(snapshot); })
+{
+    m_clock.start();
+    m_deadlineTimer.setSingleShot(true);
+    connect(&m_deadlineTimer, SIGNAL(timeout()), this, SLOT(SlotDeadline()));
+}
+
+stNotifyInput NotifyMonitor::PolicyInput(const StatusSnapshot& snapshot)
+{
+    stNotifyInput input;
+    input.bServiceAlive = snapshot.stHeartbeat.enState == ServiceState::Alive;
+    input.strServiceProblem = ServiceProblem(snapshot.stHeartbeat);
+    input.bListRead = snapshot.stList.bRead;
+    const qint64 listAgeMs = snapshot.stList.iAgeMs;
+    for (const stPrinterReport& report : snapshot.listPrinters) {
+        const PrinterCondition condition =
+            PrinterCondition::Classify(report, snapshot.stHeartbeat.enState, listAgeMs);
+        stNotifyPrinter printer;
+        printer.strQueue = report.strName;
+        for (const stCondition& active : condition.Conditions()) {
+            printer.listConditions
+                << stNotifyCondition{active.strKey, active.strText,
+                                     active.enSeverity == ConditionSeverity::StopsPrinting};
+        }
+        input.listPrinters << printer;
+    }
+    return input;
+}
+
+void NotifyMonitor::Evaluate(const StatusSnapshot& snapshot)
+{
+    Apply(m_policy.Evaluate(PolicyInput(snapshot), m_clock.elapsed()));
+    ArmDeadline();
+}
+
+void NotifyMonitor::SlotDeadline()
+{
+    Evaluate(m_reader.Read());
+}
+
+void NotifyMonitor::SlotBusGone()
+{
+    Say(QStringLiteral("the session bus went away"));
+    QCoreApplication::exit(0);
+}
+
+void NotifyMonitor::Apply(const QList<stNotifyAction>& actions)
+{
+    for (const stNotifyAction& action : actions) {
+        QString error;
+        if (action.enKind == stNotifyAction::Kind::Close) {
+            const quint32 id = m_hashIds.take(action.strSubject);
+            if (id != 0 && !m_pNotifier->Close(id, &error)) {
+                Say(error);
+            }
+            continue;
+        }
+        // One line per message in the journal: "why did I (not) hear about it?" has an answer.
+        const QString summary = StatusFormatter::Printable(action.stMessage.strSummary);
+        const quint32 id =
+            m_pNotifier->Show(m_hashIds.value(action.strSubject), action.stMessage, &error);
+        if (id == 0) {
+            // The server may come back (a desktop shell restarting): the next change tries again.
+            Say(QStringLiteral("%1 - %2").arg(summary, error));
+            continue;
+        }
+        Say(QStringLiteral("told: %1").arg(summary));
+        m_hashIds.insert(action.strSubject, id);
+    }
+}
+
+void NotifyMonitor::ArmDeadline()
+{
+    const qint64 due = m_policy.NextDeadlineMs();
+    if (due < 0) {
+        m_deadlineTimer.stop();
+        return;
+    }
+    m_deadlineTimer.start(int(qBound<qint64>(0, due - m_clock.elapsed(), 24 * 3600 * 1000)));
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "DesktopNotifier.h"
+#include "NotifyPolicy.h"
+#include "StatusReader.h"
+#include "StatusSnapshot.h"
+#include "StatusWatch.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+
+// orvo-status --notify: watches the published files the way --watch does and turns what changes
+// into desktop notifications, one per printer, replaced in place.
+class NotifyMonitor : public QObject
+{
+    Q_OBJECT
+
+public:
+    // No session bus, or nothing on it that shows notifications.
+    static constexpr int EXIT_NO_DESKTOP = 5;
+
+    // Runs until the process is stopped or the session bus goes away. The exit status: 0, also
+    // when another copy already runs in this session; EXIT_NO_DESKTOP with the reason on stderr.
+    static int Run(const StatusReader& reader);
+
+private slots:
+    void SlotDeadline();
+    void SlotBusGone();
+
+private:
+    NotifyMonitor(const StatusReader& reader, DesktopNotifier* notifier);
+
+    // What the policy needs from a snapshot.
+    static stNotifyInput PolicyInput(const StatusSnapshot& snapshot);
+    void Evaluate(const StatusSnapshot& snapshot);
+    void Apply(const QList<stNotifyAction>& actions);
+    void ArmDeadline();
+
+    StatusReader m_reader;
+    DesktopNotifier* m_pNotifier;
+    NotifyPolicy m_policy;
+    StatusWatch m_watch;
+    QTimer m_deadlineTimer;
+    QElapsedTimer m_clock;
+    QHash<QString, quint32> m_hashIds; // notification id by subject
+};

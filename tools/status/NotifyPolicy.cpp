@@ -1,0 +1,191 @@
+#include "NotifyPolicy.h"
+
+#include <QSet>
+#include <QStringList>
+
+namespace {
+
+const char* const ICON_ATTENTION = "printer-error";
+const char* const ICON_FINE = "printer";
+const char* const CATEGORY_ERROR = "device.error";
+const char* const CATEGORY_FINE = "device";
+
+QString Words(const QList<stNotifyCondition>& conditions)
+{
+    QStringList words;
+    for (const stNotifyCondition& condition : conditions) {
+        words << condition.strWords;
+    }
+    return words.join(QStringLiteral(", "));
+}
+
+stNotifyAction Attention(const QString& queue, const QList<stNotifyCondition>& conditions,
+                         const QList<stNotifyCondition>& cleared)
+{
+    bool stops = false;
+    for (const stNotifyCondition& condition : conditions) {
+        stops = stops || condition.bStopsPrinting;
+    }
+    stNotifyAction action;
+    action.strSubject = queue;
+    stNotifyMessage& message = action.stMessage;
+    message.strSummary = QStringLiteral("%1: %2").arg(queue, Words(conditions));
+    message.strBody = stops ? QStringLiteral("Printing has stopped until this is dealt with.")
+                            : QStringLiteral("The printer still prints.");
+    if (!cleared.isEmpty()) {
+        message.strBody += QStringLiteral(" Cleared: %1.").arg(Words(cleared));
+    }
+    message.strIcon = QLatin1String(ICON_ATTENTION);
+    message.strCategory = QLatin1String(CATEGORY_ERROR);
+    message.enUrgency = stops ? NotifyUrgency::Critical : NotifyUrgency::Normal;
+    return action;
+}
+
+stNotifyAction Cleared(const QString& queue, const QList<stNotifyCondition>& cleared)
+{
+    stNotifyAction action;
+    action.strSubject = queue;
+    stNotifyMessage& message = action.stMessage;
+    message.strSummary = QStringLiteral("%1: %2 cleared").arg(queue, Words(cleared));
+    message.strBody = QStringLiteral("Nothing on this printer needs attention now.");
+    message.strIcon = QLatin1String(ICON_FINE);
+    message.strCategory = QLatin1String(CATEGORY_FINE);
+    message.enUrgency = NotifyUrgency::Low;
+    return action;
+}
+
+stNotifyAction Service(bool alive, const QString& problem)
+{
+    stNotifyAction action;
+    stNotifyMessage& message = action.stMessage;
+    if (alive) {
+        message.strSummary = QStringLiteral("Printer status service running again");
+        message.strBody = QStringLiteral("Printer states are up to date again.");
+        message.strIcon = QLatin1String(ICON_FINE);
+        message.strCategory = QLatin1String(CATEGORY_FINE);
+        message.enUrgency = NotifyUrgency::Low;
+    } else {
+        message.strSummary = QStringLiteral("Printer status service not running");
+        message.strBody = QStringLiteral("Printer states are not updated (%1). An administrator "
+                                         "can start it with: systemctl start orvo-statusd")
+                              .arg(problem);
+        message.strIcon = QLatin1String(ICON_ATTENTION);
+        message.strCategory = QLatin1String(CATEGORY_ERROR);
+        message.enUrgency = NotifyUrgency::Normal;
+    }
+    return action;
+}
+
+} // namespace
+
+QList<stNotifyAction> NotifyPolicy::Evaluate(const stNotifyInput& input, qint64 nowMs)
+{
+    QList<stNotifyAction> actions;
+    if (input.bListRead) {
+        m_bEmptyListSeen = input.listPrinters.isEmpty();
+    }
+    if (!input.bServiceAlive) {
+        m_iAliveSinceMs = -1;
+        // With no printers left the service ends itself: nothing is wrong then.
+        if (!m_bServiceDownTold && !m_bEmptyListSeen) {
+            m_bServiceDownTold = true;
+            actions << Service(false, input.strServiceProblem);
+        }
+        return actions;
+    }
+    if (m_iAliveSinceMs < 0) {
+        m_iAliveSinceMs = nowMs;
+        for (stPrinterMemory& memory : m_mapPrinters) {
+            for (stTold& told : memory.mapTold) {
+                told.iLastSeenMs = nowMs;
+            }
+        }
+    }
+    if (m_bServiceDownTold && nowMs - m_iAliveSinceMs >= CLEAR_HOLD_MS) {
+        m_bServiceDownTold = false;
+        actions << Service(true, QString());
+    }
+    if (!input.bListRead) {
+        return actions;
+    }
+
+    QSet<QString> listed;
+    for (const stNotifyPrinter& printer : input.listPrinters) {
+        listed.insert(printer.strQueue);
+        EvaluatePrinter(printer, nowMs, &actions);
+    }
+    for (auto it = m_mapPrinters.begin(); it != m_mapPrinters.end();) {
+        if (listed.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        if (it->bShown) {
+            stNotifyAction close;
+            close.enKind = stNotifyAction::Kind::Close;
+            close.strSubject = it.key();
+            actions << close;
+        }
+        it = m_mapPrinters.erase(it);
+    }
+    return actions;
+}
+
+void NotifyPolicy::EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
+                                   QList<stNotifyAction>* actions)
+{
+    stPrinterMemory& memory = m_mapPrinters[printer.strQueue];
+    bool news = false;
+    QSet<QString> present;
+    for (const stNotifyCondition& condition : printer.listConditions) {
+        present.insert(condition.strKey);
+        auto told = memory.mapTold.find(condition.strKey);
+        if (told == memory.mapTold.end()) {
+            news = true;
+            told = memory.mapTold.insert(condition.strKey, stTold());
+        }
+        // Newer words for the same condition (an error code that changed) are kept for the
+        // next message without being news themselves.
+        told->stCondition = condition;
+        told->iLastSeenMs = nowMs;
+    }
+    for (auto it = memory.mapTold.begin(); it != memory.mapTold.end();) {
+        it->bPresent = present.contains(it.key());
+        if (!it->bPresent && nowMs - it->iLastSeenMs >= CLEAR_HOLD_MS) {
+            memory.listCleared << it->stCondition;
+            it = memory.mapTold.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // One of several conditions clearing is no news worth a message of its own: it is named
+    // with the next news, or when the last one clears.
+    if (news) {
+        *actions << Attention(printer.strQueue, printer.listConditions, memory.listCleared);
+    } else if (memory.mapTold.isEmpty() && !memory.listCleared.isEmpty()) {
+        *actions << Cleared(printer.strQueue, memory.listCleared);
+    } else {
+        return;
+    }
+    memory.listCleared.clear();
+    memory.bShown = true;
+}
+
+qint64 NotifyPolicy::NextDeadlineMs() const
+{
+    if (m_iAliveSinceMs < 0) {
+        return -1;
+    }
+    qint64 next = m_bServiceDownTold ? m_iAliveSinceMs + CLEAR_HOLD_MS : -1;
+    for (const stPrinterMemory& memory : m_mapPrinters) {
+        for (const stTold& told : memory.mapTold) {
+            if (told.bPresent) {
+                continue;
+            }
+            const qint64 due = told.iLastSeenMs + CLEAR_HOLD_MS;
+            if (next < 0 || due < next) {
+                next = due;
+            }
+        }
+    }
+    return next;
+}

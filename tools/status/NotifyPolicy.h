@@ -1,0 +1,94 @@
+#pragma once
+
+#include "NotifyMessage.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QtGlobal>
+
+// What a person is told, decided from what the printers show now and what was said before. No
+// files, no bus, no clock of its own: the caller hands in the state and a monotonic time.
+//
+// Rules:
+// - A condition that needs a person is told the moment it is first seen; the printer's
+//   notification then lists every such condition it shows, critical when one of them stops
+//   printing, normal otherwise.
+// - While a told condition stays, or comes back, nothing more is said.
+// - A condition counts as cleared only once it has stayed away for CLEAR_HOLD_MS; then the same
+//   notification is replaced by a low-urgency "cleared". So a printer that flaps gives one
+//   notification when it first fails and one "cleared" when it has settled. One of several
+//   conditions clearing while others stay is named with the next message, not on its own.
+// - At start, a printer whose conditions need no one gets nothing.
+// - Without a live service the files hold old news: the service's absence is told once (unless
+//   its last printer list was empty, when it ends itself by design) and printers are left alone
+//   until it beats again. Every told condition then gets a fresh hold, so a service restart that
+//   has not polled yet does not read as "cleared". "Running again" waits for the service to
+//   have beaten for CLEAR_HOLD_MS, so a service that stalls now and then is told about once.
+// - A printer that leaves the printer list has its notification closed.
+struct stNotifyCondition
+{
+    QString strKey;   // stable key, e.g. "paper-out"
+    QString strWords; // e.g. "paper out"
+    bool bStopsPrinting = false;
+};
+
+struct stNotifyPrinter
+{
+    QString strQueue;
+    QList<stNotifyCondition> listConditions; // the conditions that need a person now
+};
+
+struct stNotifyInput
+{
+    bool bServiceAlive = false;
+    QString strServiceProblem; // why it is not alive, in words
+    bool bListRead = false;    // false: the printers below are not known
+    QList<stNotifyPrinter> listPrinters;
+};
+
+struct stNotifyAction
+{
+    enum class Kind
+    {
+        Show,
+        Close,
+    };
+    Kind enKind = Kind::Show;
+    // The queue the notification is about; empty for the service itself (queue names never are).
+    QString strSubject;
+    stNotifyMessage stMessage;
+};
+
+class NotifyPolicy
+{
+public:
+    static constexpr qint64 CLEAR_HOLD_MS = 20000;
+
+    QList<stNotifyAction> Evaluate(const stNotifyInput& input, qint64 nowMs);
+
+    // When Evaluate has something to say even if nothing changes (a hold running out); -1: never.
+    qint64 NextDeadlineMs() const;
+
+private:
+    struct stTold
+    {
+        stNotifyCondition stCondition;
+        qint64 iLastSeenMs = 0;
+        bool bPresent = false; // seen in the latest evaluation
+    };
+    struct stPrinterMemory
+    {
+        QMap<QString, stTold> mapTold;        // by condition key
+        QList<stNotifyCondition> listCleared; // cleared since the last message
+        bool bShown = false;                  // a notification of this printer is out
+    };
+
+    void EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
+                         QList<stNotifyAction>* actions);
+
+    QMap<QString, stPrinterMemory> m_mapPrinters;
+    bool m_bServiceDownTold = false;
+    qint64 m_iAliveSinceMs = -1; // -1 while the service is not alive
+    bool m_bEmptyListSeen = false;
+};

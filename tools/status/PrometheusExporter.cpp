@@ -1,0 +1,234 @@
+#include "PrometheusExporter.h"
+
+#include "PrinterCondition.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString ConnectionLabel(const stPrinterReport& printer)
+{
+    switch (printer.iConnectType) {
+    case 1:
+        return QStringLiteral("usb");
+    case 2:
+        return QStringLiteral("network");
+    default:
+        return QStringLiteral("unknown");
+    }
+}
+
+QString Seconds(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 3);
+}
+
+QString SystemError(const QString& what, const QString& path)
+{
+    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(strerror(errno)));
+}
+
+} // namespace
+
+int PrometheusExporter::Run(const StatusSnapshot& snapshot, const QString& outputPath)
+{
+    const QByteArray text = Export(snapshot);
+    if (outputPath.isEmpty()) {
+        const bool written =
+            std::fwrite(text.constData(), 1, size_t(text.size()), stdout) == size_t(text.size());
+        return std::fflush(stdout) == 0 && written ? 0 : EXIT_NOT_WRITTEN;
+    }
+    QString error;
+    if (!WriteAtomically(outputPath, text, &error)) {
+        const QByteArray message = QStringLiteral("orvo-status: %1\n").arg(error).toUtf8();
+        std::fwrite(message.constData(), 1, size_t(message.size()), stderr);
+        return EXIT_NOT_WRITTEN;
+    }
+    return 0;
+}
+
+QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
+{
+    stFamily up{QStringLiteral("orvo_service_up"),
+                QStringLiteral("Whether the Orvo printer status service runs: 1 while its "
+                               "heartbeat is fresh."),
+                QStringLiteral("gauge"),
+                {}};
+    stFamily age{QStringLiteral("orvo_service_heartbeat_age_seconds"),
+                 QStringLiteral("Age of the service's last heartbeat; negative when it lies in "
+                                "the future."),
+                 QStringLiteral("gauge"),
+                 {}};
+    stFamily info{QStringLiteral("orvo_printer_info"),
+                  QStringLiteral("One series per printer the service lists; always 1."),
+                  QStringLiteral("gauge"),
+                  {}};
+    stFamily code{QStringLiteral("orvo_printer_status_code"),
+                  QStringLiteral("Status code of the printer's last reply, where one was read."),
+                  QStringLiteral("gauge"),
+                  {}};
+    stFamily state{QStringLiteral("orvo_printer_state"),
+                   QStringLiteral("The printer's state, 1 on the series of the state it is in: "
+                                  "ready, printing, warning, error, no-status, unreachable, or "
+                                  "unknown while the service does not run."),
+                   QStringLiteral("gauge"),
+                   {}};
+    stFamily condition{QStringLiteral("orvo_printer_condition"),
+                       QStringLiteral("One series per active condition of a printer, always 1; "
+                                      "severity stops-printing or warning."),
+                       QStringLiteral("gauge"),
+                       {}};
+    stFamily supply{QStringLiteral("orvo_printer_supply_level_percent"),
+                    QStringLiteral("Supply levels in percent, where the printer's reply carries "
+                                   "them."),
+                    QStringLiteral("gauge"),
+                    {}};
+
+    const stHeartbeatReport& hb = snapshot.stHeartbeat;
+    AddSample(&up, {},
+              hb.enState == ServiceState::Alive ? QStringLiteral("1") : QStringLiteral("0"));
+    if (!hb.strStamp.isEmpty()) {
+        AddSample(&age, {}, Seconds(hb.iAgeMs));
+    }
+    const qint64 listAgeMs = snapshot.stList.iAgeMs;
+    for (const stPrinterReport& printer : snapshot.listPrinters) {
+        const QPair<QString, QString> queue(QStringLiteral("queue"), printer.strName);
+        AddSample(&info,
+                  {queue,
+                   {QStringLiteral("model"), printer.strModel},
+                   {QStringLiteral("connection"), ConnectionLabel(printer)}},
+                  QStringLiteral("1"));
+        const PrinterCondition classified =
+            PrinterCondition::Classify(printer, hb.enState, listAgeMs);
+        if (classified.State() != PrinterState::Unknown &&
+            printer.enFileState == StatusFileState::Decoded && printer.bHasStatusCode) {
+            AddSample(&code, {queue}, QString::number(printer.ulStatusCode));
+        }
+        AddSample(
+            &state,
+            {queue, {QStringLiteral("state"), PrinterCondition::StateKey(classified.State())}},
+            QStringLiteral("1"));
+        for (const stCondition& active : classified.Conditions()) {
+            AddSample(
+                &condition,
+                {queue,
+                 {QStringLiteral("condition"), active.strKey},
+                 {QStringLiteral("severity"), PrinterCondition::SeverityKey(active.enSeverity)}},
+                QStringLiteral("1"));
+        }
+        for (const stSupplyLevel& level : classified.Supplies()) {
+            if (level.iPercent >= 0) {
+                AddSample(&supply, {queue, {QStringLiteral("supply"), level.strName}},
+                          QString::number(level.iPercent));
+            }
+        }
+    }
+
+    QString out;
+    for (const stFamily* family : {&up, &age, &info, &code, &state, &condition, &supply}) {
+        if (family->listSamples.isEmpty()) {
+            continue;
+        }
+        // Help texts are ours and hold neither backslashes nor line feeds.
+        out += QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n")
+                   .arg(family->strName, family->strHelp, family->strType);
+        for (const QString& sample : family->listSamples) {
+            out += sample;
+        }
+    }
+    return out.toUtf8();
+}
+
+void PrometheusExporter::AddSample(stFamily* family, const Labels& labels, const QString& value)
+{
+    QString line = family->strName;
+    if (!labels.isEmpty()) {
+        QStringList pairs;
+        for (const auto& label : labels) {
+            pairs << QStringLiteral("%1=\"%2\"").arg(label.first, EscapeLabelValue(label.second));
+        }
+        line += QLatin1Char('{') + pairs.join(QLatin1Char(',')) + QLatin1Char('}');
+    }
+    family->listSamples << line + QLatin1Char(' ') + value + QLatin1Char('\n');
+}
+
+QString PrometheusExporter::EscapeLabelValue(const QString& value)
+{
+    QString out;
+    out.reserve(value.size());
+    for (const QChar c : value) {
+        switch (c.unicode()) {
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '"':
+            out += QLatin1String("\\\"");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool PrometheusExporter::WriteAtomically(const QString& path, const QByteArray& data,
+                                         QString* error)
+{
+    // Names are built before the calls they report on, so errno still holds their error.
+    const QFileInfo target(path);
+    const QString dir = target.absolutePath();
+    const QString finalName = target.absoluteFilePath();
+    // A hidden name without the .prom ending: the collector never picks the temporary file up.
+    QByteArray temp = QFile::encodeName(dir + QStringLiteral("/.orvo-status-XXXXXX.tmp"));
+    const int fd = mkstemps(temp.data(), 4);
+    if (fd < 0) {
+        *error = SystemError(QStringLiteral("cannot create a file in"), dir);
+        return false;
+    }
+    const QString tempName = QFile::decodeName(temp);
+    bool ok = fchmod(fd, 0644) == 0;
+    if (!ok) {
+        *error = SystemError(QStringLiteral("cannot make readable"), tempName);
+    }
+    qint64 done = 0;
+    while (ok && done < data.size()) {
+        const ssize_t n = write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            *error = SystemError(QStringLiteral("cannot write"), tempName);
+            ok = false;
+        } else {
+            done += n;
+        }
+    }
+    if (ok && fsync(fd) != 0) {
+        *error = SystemError(QStringLiteral("cannot write"), tempName);
+        ok = false;
+    }
+    if (close(fd) != 0 && ok) {
+        *error = SystemError(QStringLiteral("cannot write"), tempName);
+        ok = false;
+    }
+    if (ok && rename(temp.constData(), QFile::encodeName(finalName).constData()) != 0) {
+        *error = SystemError(QStringLiteral("cannot replace"), finalName);
+        ok = false;
+    }
+    if (!ok) {
+        unlink(temp.constData());
+    }
+    return ok;
+}
