@@ -34,6 +34,32 @@ ipp_t* NewRequest(ipp_op_t operation, const QString& printerUri)
     return request;
 }
 
+// The first attribute of the next group tagged `tag`, from `attr` on; null when none is left.
+ipp_attribute_t* NextGroup(ipp_t* response, ipp_attribute_t* attr, ipp_tag_t tag)
+{
+    while (attr && ippGetGroupTag(attr) != tag)
+        attr = ippNextAttribute(response);
+    return attr;
+}
+
+// Reads the printer group that starts at `attr` and leaves `attr` behind it.
+CupsClient::stQueue ReadQueue(ipp_t* response, ipp_attribute_t*& attr)
+{
+    CupsClient::stQueue queue;
+    for (; attr && ippGetGroupTag(attr) == IPP_TAG_PRINTER; attr = ippNextAttribute(response)) {
+        const char* name = ippGetName(attr);
+        if (!name)
+            continue;
+        if (!std::strcmp(name, "printer-name") && ippGetValueTag(attr) == IPP_TAG_NAME) {
+            const char* value = ippGetString(attr, 0, nullptr);
+            queue.baName = value ? QByteArray(value) : QByteArray();
+            queue.strName = QString::fromUtf8(queue.baName);
+        } else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI)
+            queue.strDeviceUri = Text(attr);
+    }
+    return queue;
+}
+
 CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
 {
     CupsClient::stJob job;
@@ -148,24 +174,9 @@ bool CupsClient::GetQueues(QList<stQueue>& queues)
     if (!response)
         return false;
     // No queue at all is a "not found" answer: an empty list, which is the truth.
-    ipp_attribute_t* attr = ippFirstAttribute(response);
-    while (attr) {
-        while (attr && ippGetGroupTag(attr) != IPP_TAG_PRINTER)
-            attr = ippNextAttribute(response);
-        if (!attr)
-            break;
-        stQueue queue;
-        for (; attr && ippGetGroupTag(attr) == IPP_TAG_PRINTER; attr = ippNextAttribute(response)) {
-            const char* name = ippGetName(attr);
-            if (!name)
-                continue;
-            if (!std::strcmp(name, "printer-name") && ippGetValueTag(attr) == IPP_TAG_NAME) {
-                const char* value = ippGetString(attr, 0, nullptr);
-                queue.baName = value ? QByteArray(value) : QByteArray();
-                queue.strName = QString::fromUtf8(queue.baName);
-            } else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI)
-                queue.strDeviceUri = Text(attr);
-        }
+    for (ipp_attribute_t* attr = NextGroup(response, ippFirstAttribute(response), IPP_TAG_PRINTER);
+         attr; attr = NextGroup(response, attr, IPP_TAG_PRINTER)) {
+        const stQueue queue = ReadQueue(response, attr);
         if (!queue.strName.isEmpty())
             queues.append(queue);
     }
@@ -209,12 +220,8 @@ bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<
     ipp_t* response = Ask(request, &answered);
     if (!response)
         return false;
-    ipp_attribute_t* attr = ippFirstAttribute(response);
-    while (attr) {
-        while (attr && ippGetGroupTag(attr) != IPP_TAG_JOB)
-            attr = ippNextAttribute(response);
-        if (!attr)
-            break;
+    for (ipp_attribute_t* attr = NextGroup(response, ippFirstAttribute(response), IPP_TAG_JOB);
+         attr; attr = NextGroup(response, attr, IPP_TAG_JOB)) {
         const stJob job = ReadJob(response, attr);
         if (job.iId > 0)
             jobs.append(job);
@@ -237,9 +244,7 @@ bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<
             return false;
         }
         // A job no longer in the history is "not found": then it is simply not listed.
-        ipp_attribute_t* first = ippFirstAttribute(answer);
-        while (first && ippGetGroupTag(first) != IPP_TAG_JOB)
-            first = ippNextAttribute(answer);
+        ipp_attribute_t* first = NextGroup(answer, ippFirstAttribute(answer), IPP_TAG_JOB);
         if (first) {
             const stJob job = ReadJob(answer, first);
             if (job.iId == id)
