@@ -36,15 +36,11 @@ private:
 
     QString Ctl(const QStringList& command) const
     {
-        const ToolResult result = m_env.runTool(QStringLiteral(ORVO_USB_SIM),
-                                                QStringList{"ctl", m_strControl} + command, 5000);
-        return result.ok() ? result.out().trimmed() : QStringLiteral("error: ") + result.describe();
+        return m_env.usbSimCtl(QStringLiteral(ORVO_USB_SIM), m_strControl, command);
     }
     int Count(const QString& what) const
     {
-        const QStringList words = Ctl({"count", "0"}).split(QLatin1Char(' '));
-        const int at = words.indexOf(what);
-        return at >= 0 && at + 1 < words.size() ? words.at(at + 1).toInt() : -1;
+        return m_env.usbSimCount(QStringLiteral(ORVO_USB_SIM), m_strControl, what);
     }
     // Two more status requests frame at least one whole iteration with its job watch.
     bool WaitForIteration()

@@ -62,16 +62,11 @@ private:
     }
     QString Ctl(const QStringList& command) const
     {
-        const ToolResult result = m_env.runTool(QStringLiteral(ORVO_USB_SIM),
-                                                QStringList{"ctl", m_strControl} + command, 5000);
-        return result.ok() ? result.out().trimmed() : QStringLiteral("error: ") + result.describe();
+        return m_env.usbSimCtl(QStringLiteral(ORVO_USB_SIM), m_strControl, command);
     }
-    // "status N cancel M detach K" of the printer; -1 when the simulator does not answer.
     int Count(const QString& what) const
     {
-        const QStringList words = Ctl({"count", "0"}).split(QLatin1Char(' '));
-        const int at = words.indexOf(what);
-        return at >= 0 && at + 1 < words.size() ? words.at(at + 1).toInt() : -1;
+        return m_env.usbSimCount(QStringLiteral(ORVO_USB_SIM), m_strControl, what);
     }
     // Waits for `n` more status requests: each one starts a new iteration of the worker, so
     // two of them frame at least one complete job watch and write-back.

@@ -379,3 +379,17 @@ QProcess* TestEnv::startServiceUnderUsbSim(const QString& usbSim, const QStringL
     return startProcess(usbSim, QStringList(simArgs) << QStringLiteral("--") << serviceBinary(),
                         env);
 }
+
+QString TestEnv::usbSimCtl(const QString& usbSim, const QString& control,
+                           const QStringList& command) const
+{
+    const ToolResult result = runTool(usbSim, QStringList{"ctl", control} + command, 5000);
+    return result.ok() ? result.out().trimmed() : QStringLiteral("error: ") + result.describe();
+}
+
+int TestEnv::usbSimCount(const QString& usbSim, const QString& control, const QString& what) const
+{
+    const QStringList words = usbSimCtl(usbSim, control, {"count", "0"}).split(QLatin1Char(' '));
+    const int at = words.indexOf(what);
+    return at >= 0 && at + 1 < words.size() ? words.at(at + 1).toInt() : -1;
+}

@@ -75,6 +75,13 @@ public:
     // One request line to a simulator's UNIX control socket, its answer line back ("error: ..."
     // when the socket does not answer).
     static QString controlRequest(const QString& socketPath, const QString& line);
+    // One "orvo-usb-sim ctl CONTROL COMMAND..." run: its answer, or "error: ..." when the
+    // emulator does not answer.
+    QString usbSimCtl(const QString& usbSim, const QString& control,
+                      const QStringList& command) const;
+    // A counter ("status", "cancel", "detach") of the emulated printer 0; -1 when the emulator
+    // does not answer.
+    int usbSimCount(const QString& usbSim, const QString& control, const QString& what) const;
     // The service's log, which only builds made with ORVO_LOG_AT_START write: whether there is
     // one, and how many of its lines end with `message`.
     static bool serviceLogOn();
