@@ -4,7 +4,9 @@
 // that exists (bench/service_bench.py sets it up):
 //   bench_cups_questions QUEUE [REPETITIONS]
 // Client CPU is this process (in process) or its children (tool); cupsd CPU is read from its
-// schedstat, so cupsd must be idle otherwise.
+// schedstat, so cupsd must be idle otherwise. The last rows ask at the job watch's pace, one
+// question every 100 ms, where each question also pays both processes' wake-ups; a sleep
+// alone gives this process's share of that.
 #include "CupsClient.h"
 
 #include <QCoreApplication>
@@ -81,12 +83,16 @@ void RunTool(const std::vector<const char*>& args, const char* output)
 }
 
 void Measure(const char* what, const char* how, int repetitions, const QString& schedstat,
-             const std::function<void()>& question)
+             const std::function<void()>& question, int paceMs = 0)
 {
     question(); // warm: connection, libcups' configuration, page cache
     const double self0 = SelfMs(), kids0 = ChildrenMs(), cupsd0 = CupsdMs(schedstat);
-    for (int i = 0; i < repetitions; ++i)
+    const timespec pause{0, paceMs * 1000000L};
+    for (int i = 0; i < repetitions; ++i) {
+        if (paceMs > 0)
+            nanosleep(&pause, nullptr);
         question();
+    }
     const double self = (SelfMs() - self0) / repetitions;
     const double kids = (ChildrenMs() - kids0) / repetitions;
     const double cupsd = (CupsdMs(schedstat) - cupsd0) / repetitions;
@@ -147,5 +153,13 @@ int main(int argc, char* argv[])
         RunTool({"lpstat", "-u", user.constData(), "-W", "all", "-l", "-o", name.constData()},
                 out.constData());
     });
+    const int paced = std::max(1, repetitions / 4);
+    Measure("job list", "in process, kept connection, one every 100 ms", paced, schedstat,
+            [&] { kept.GetJobs(queue, {}, jobs); }, 100);
+    Measure("job list", "in process, new connection, one every 100 ms", paced, schedstat, [&] {
+        CupsClient fresh;
+        fresh.GetJobs(queue, {}, jobs);
+    }, 100);
+    Measure("none", "a 100 ms sleep alone", paced, schedstat, [] {}, 100);
     return 0;
 }

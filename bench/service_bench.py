@@ -694,7 +694,10 @@ def questions():
         "run it replaced (spawned without a shell, output into a file that is read and removed). "
         "Client CPU: this process (in process) or its children (tool); cupsd CPU from its "
         "schedstat. Milliseconds of CPU per question; the job list asks for the queue's "
-        "unfinished jobs (one here), the tool for all of its jobs.")
+        "unfinished jobs (one here), the tool for all of its jobs. The last two rows ask at the "
+        "job watch's pace, one question every 100 ms (N/4 of them): there each question also "
+        "pays a wake-up of this process and of cupsd, which is what a watched printer costs ten "
+        "times a second; the sleep alone is this process's wake-up without a question.")
     for finished, table in results:
         out()
         out(f"{finished} finished jobs in the queue's history:")
