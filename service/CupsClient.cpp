@@ -86,9 +86,13 @@ CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
 // closes the connection under a write makes the question fail, never the process end.
 CupsClient::CupsClient() = default;
 
+std::atomic<int> CupsClient::s_iKept{0};
+
 CupsClient::~CupsClient()
 {
     Disconnect();
+    if (m_bKeeps)
+        s_iKept.fetch_sub(1);
 }
 
 http_t* CupsClient::Connection()
@@ -102,6 +106,8 @@ http_t* CupsClient::Connection()
     if (m_pHttp) {
         httpSetTimeout(m_pHttp, TIMEOUT_MS / 1000.0, GiveUp, nullptr);
         ++m_iConnects;
+        for (int kept = s_iKept.load(); !m_bKeeps && kept < KEPT_MAX;)
+            m_bKeeps = s_iKept.compare_exchange_weak(kept, kept + 1);
     }
     return m_pHttp;
 }
@@ -146,6 +152,8 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered)
         ipp_t* response = cupsDoRequest(http, request, "/");
         request = copy;
         if (response) {
+            if (!m_bKeeps)
+                Disconnect();
             if (request)
                 ippDelete(request);
             if (answered)

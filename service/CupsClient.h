@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 typedef struct _http_s http_t;
 typedef struct _ipp_s ipp_t;
 
@@ -14,9 +16,11 @@ typedef struct _ipp_s ipp_t;
 //
 // It talks to the scheduler the CUPS tools would talk to (CUPS_SERVER, client.conf, else the
 // local socket). One object per thread: the connection is opened at the first question, kept
-// for the next ones and opened again after the scheduler dropped it (a restart). A scheduler
-// that is down or does not answer within the timeout gives the answer of a failed tool run:
-// no queues, not printing, no jobs, with `false` for a caller that wants to tell them apart.
+// for the next ones and opened again after the scheduler dropped it (a restart). Only
+// KEPT_MAX clients of the process keep theirs (see there); the others open one per question.
+// A scheduler that is down or does not answer within the timeout gives the answer of a failed
+// tool run: no queues, not printing, no jobs, with `false` for a caller that wants to tell them
+// apart.
 class CupsClient
 {
 public:
@@ -38,6 +42,12 @@ public:
     // Waiting longer for an answer than this makes the question fail. Short: every question
     // stands in a worker's cycle, and a hung scheduler must not stop the cycle for long.
     static constexpr int TIMEOUT_MS = 2000;
+    // cupsd serves MaxClients connections at once (100 by default) and accepts no more from
+    // anyone, print dialogs and lp included, until one closes. A connection kept by every
+    // worker would hand that whole limit to the service once about a hundred queues are
+    // watched, so the kept ones are bounded; a client beyond the bound holds a connection only
+    // for the length of a question.
+    static constexpr int KEPT_MAX = 32;
 
     CupsClient();
     ~CupsClient();
@@ -57,6 +67,8 @@ public:
 
     // Open connections made so far, for the tests of the reconnect.
     int ConnectCount() const { return m_iConnects; }
+    // Whether this client keeps its connection between questions.
+    bool KeepsConnection() const { return m_bKeeps; }
 
 private:
     // Sends the request (freeing it) and returns the response, or nullptr when CUPS gave none
@@ -70,4 +82,6 @@ private:
 
     http_t* m_pHttp = nullptr;
     int m_iConnects = 0;
+    bool m_bKeeps = false; // holds one of the KEPT_MAX places, for its lifetime
+    static std::atomic<int> s_iKept;
 };

@@ -15,6 +15,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 
 namespace {
 const QString c_strShellQueue = QStringLiteral("q$(touch${IFS}$ORVO_TESTENV_DIR${PWD:0:1}pwned)");
@@ -80,6 +82,7 @@ private slots:
     void jobRecords();
     void reconnectAfterRestart();
     void hungSchedulerTimesOut();
+    void keptConnectionsAreBounded();
 };
 
 void TestCupsDifferential::initTestCase()
@@ -268,6 +271,31 @@ void TestCupsDifferential::hungSchedulerTimesOut()
     QVERIFY2(waited >= CupsClient::TIMEOUT_MS - 100 && waited < 2 * CupsClient::TIMEOUT_MS,
              qPrintable(QString::number(waited)));
     QVERIFY(m_cups.IsPrinting("Office"));
+}
+
+void TestCupsDifferential::keptConnectionsAreBounded()
+{
+    // One client more than the bound: the one beyond still answers, on a connection per
+    // question, and a place given back goes to the next client.
+    QVERIFY(m_cups.KeepsConnection());
+    std::vector<std::unique_ptr<CupsClient>> clients;
+    QList<CupsClient::stQueue> queues;
+    for (int i = 0; i < CupsClient::KEPT_MAX; ++i) {
+        clients.push_back(std::make_unique<CupsClient>());
+        for (int question = 0; question < 2; ++question) {
+            QVERIFY(clients.back()->GetQueues(queues));
+            QCOMPARE(queues.size(), 10);
+        }
+    }
+    const CupsClient& beyond = *clients.back();
+    QVERIFY(!beyond.KeepsConnection());
+    QCOMPARE(beyond.ConnectCount(), 2);
+    QVERIFY(clients.front()->KeepsConnection());
+    QCOMPARE(clients.front()->ConnectCount(), 1);
+    clients.erase(clients.begin());
+    CupsClient next;
+    QVERIFY(next.GetQueues(queues));
+    QVERIFY(next.KeepsConnection());
 }
 
 QTEST_GUILESS_MAIN(TestCupsDifferential)
