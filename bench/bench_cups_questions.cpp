@@ -154,12 +154,17 @@ int main(int argc, char* argv[])
                 out.constData());
     });
     const int paced = std::max(1, repetitions / 4);
-    Measure("job list", "in process, kept connection, one every 100 ms", paced, schedstat,
-            [&] { kept.GetJobs(queue, {}, jobs); }, 100);
-    Measure("job list", "in process, new connection, one every 100 ms", paced, schedstat, [&] {
-        CupsClient fresh;
-        fresh.GetJobs(queue, {}, jobs);
-    }, 100);
-    Measure("none", "a 100 ms sleep alone", paced, schedstat, [] {}, 100);
+    Measure(
+        "job list", "in process, kept connection, one every 100 ms", paced, schedstat,
+        [&] { kept.GetJobs(queue, {}, jobs); }, 100);
+    Measure(
+        "job list", "in process, new connection, one every 100 ms", paced, schedstat,
+        [&] {
+            CupsClient fresh;
+            fresh.GetJobs(queue, {}, jobs);
+        },
+        100);
+    Measure(
+        "none", "a 100 ms sleep alone", paced, schedstat, [] {}, 100);
     return 0;
 }
