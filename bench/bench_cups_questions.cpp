@@ -7,6 +7,7 @@
 // schedstat, so cupsd must be idle otherwise. The last rows ask at the job watch's pace, one
 // question every 100 ms, where each question also pays both processes' wake-ups; a sleep
 // alone gives this process's share of that.
+#include "BenchClock.h"
 #include "CupsClient.h"
 
 #include <QCoreApplication>
@@ -26,13 +27,6 @@
 extern char** environ;
 
 namespace {
-double SelfMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
 double ChildrenMs()
 {
     rusage usage{};
@@ -86,14 +80,14 @@ void Measure(const char* what, const char* how, int repetitions, const QString& 
              const std::function<void()>& question, int paceMs = 0)
 {
     question(); // warm: connection, libcups' configuration, page cache
-    const double self0 = SelfMs(), kids0 = ChildrenMs(), cupsd0 = CupsdMs(schedstat);
+    const double self0 = CpuMs(), kids0 = ChildrenMs(), cupsd0 = CupsdMs(schedstat);
     const timespec pause{0, paceMs * 1000000L};
     for (int i = 0; i < repetitions; ++i) {
         if (paceMs > 0)
             nanosleep(&pause, nullptr);
         question();
     }
-    const double self = (SelfMs() - self0) / repetitions;
+    const double self = (CpuMs() - self0) / repetitions;
     const double kids = (ChildrenMs() - kids0) / repetitions;
     const double cupsd = (CupsdMs(schedstat) - cupsd0) / repetitions;
     std::printf("| %s | %s | %.3f | %.3f | %.3f |\n", what, how, self + kids, cupsd,

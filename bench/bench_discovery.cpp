@@ -6,6 +6,7 @@
 // one PPD read per queue, comparison with the shared list, unforced printer list write) and
 // reports medians: wall time of the tool run, the service's own wall time (the rest), and the
 // service's own CPU time (this process only; the shell and lpstat are child processes).
+#include "BenchClock.h"
 #include "CupsClient.h"
 #include "TrdDeviceManage.h"
 
@@ -18,20 +19,6 @@
 #include <vector>
 
 namespace {
-double CpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double NowMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
