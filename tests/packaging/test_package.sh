@@ -26,9 +26,12 @@ expect() {
         fail=1
     fi
 }
+cache_value() {
+    grep -m1 "^$1:" CMakeCache.txt | cut -d= -f2
+}
 prefix=/usr
-unitdir=$(grep -m1 '^ORVO_SYSTEMD_UNITDIR:' CMakeCache.txt | cut -d= -f2)
-rulesdir=$(grep -m1 '^ORVO_UDEV_RULESDIR:' CMakeCache.txt | cut -d= -f2)
+unitdir=$(cache_value ORVO_SYSTEMD_UNITDIR)
+rulesdir=$(cache_value ORVO_UDEV_RULESDIR)
 expect "$prefix/sbin/orvo-statusd"
 expect "$prefix/sbin/orvo-add-printer"
 expect "$prefix/bin/orvo-status"
@@ -41,8 +44,8 @@ for page in man1/orvo-status.1 man8/orvo-add-printer.8 man8/orvo-statusd.8; do
 done
 expect "$prefix/share/bash-completion/completions/orvo-status"
 expect "$prefix/share/bash-completion/completions/orvo-add-printer"
-userunitdir=$(grep -m1 '^ORVO_SYSTEMD_USERUNITDIR:' CMakeCache.txt | cut -d= -f2)
-autostartdir=$(grep -m1 '^ORVO_XDG_AUTOSTARTDIR:' CMakeCache.txt | cut -d= -f2)
+userunitdir=$(cache_value ORVO_SYSTEMD_USERUNITDIR)
+autostartdir=$(cache_value ORVO_XDG_AUTOSTARTDIR)
 expect "$userunitdir/orvo-status-notify.service"
 expect "$userunitdir/graphical-session.target.wants/orvo-status-notify.service"
 expect "$autostartdir/orvo-status-notify.desktop"
