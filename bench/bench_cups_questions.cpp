@@ -7,8 +7,8 @@
 // schedstat, so cupsd must be idle otherwise. The last rows ask at the job watch's pace, one
 // question every 100 ms, where each question also pays both processes' wake-ups; a sleep
 // alone gives this process's share of that.
-#include "BenchClock.h"
-#include "CupsClient.h"
+#include "bench/BenchClock.h"
+#include "service/CupsClient.h"
 
 #include <QCoreApplication>
 #include <QDir>

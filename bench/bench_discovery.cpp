@@ -6,9 +6,9 @@
 // one PPD read per queue, comparison with the shared list, unforced printer list write) and
 // reports medians: wall time of the tool run, the service's own wall time (the rest), and the
 // service's own CPU time (this process only; the shell and lpstat are child processes).
-#include "BenchClock.h"
-#include "CupsClient.h"
-#include "TrdDeviceManage.h"
+#include "bench/BenchClock.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/CupsClient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Replies decoded per second on one core, for a typical reply and for the largest one a network
 // printer can send (2048 bytes).  Usage: bench_parse_reply [seconds per reply, default 2]
 
-#include "ReplyBuilder.h"
-#include "UtilPrinterStatus.h"
+#include "protocol/UtilPrinterStatus.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QByteArray>
 

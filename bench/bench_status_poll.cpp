@@ -7,12 +7,12 @@
 //                                    (orvo-testenv), where lo is the only interface
 // Prints the median, mean, minimum and maximum over N polls (default 200).
 
-#include "UmockdevPreload.h"
-#include "UsbPrinterEmulator.h"
+#include "tests/doubles/usbsim/UmockdevPreload.h"
+#include "tests/doubles/usbsim/UsbPrinterEmulator.h"
 
-#include "FixedPaths.h"
-#include "ReplyBuilder.h"
-#include "TrdGetPrinterStatus.h"
+#include "service/FixedPaths.h"
+#include "status/TrdGetPrinterStatus.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
-#include "FixedPaths.h"
-#include "InstanceGuard.h"
-#include "OrvoVersion.h"
-#include "PrinterRecords.h"
-#include "TrdDeviceManage.h"
-#include "UtilLog.h"
+#include "devices/TrdDeviceManage.h"
+#include "generated/OrvoVersion.h"
+#include "service/FixedPaths.h"
+#include "service/InstanceGuard.h"
+#include "service/PrinterRecords.h"
+#include "service/UtilLog.h"
 
 #include <QCoreApplication>
 #include <QList>

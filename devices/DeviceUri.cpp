@@ -1,4 +1,4 @@
-#include "DeviceUri.h"
+#include "devices/DeviceUri.h"
 
 QString DeviceUri::HostOf(const QString& uri, int schemeAt, bool* found)
 {

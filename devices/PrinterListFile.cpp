@@ -1,4 +1,4 @@
-#include "PrinterListFile.h"
+#include "devices/PrinterListFile.h"
 
 #include <QFileInfo>
 #include <QSettings>

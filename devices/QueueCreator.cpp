@@ -1,12 +1,12 @@
-#include "QueueCreator.h"
+#include "devices/QueueCreator.h"
 
-#include "CupsClient.h"
-#include "CupsTool.h"
-#include "FixedPaths.h"
-#include "ModelTable.h"
-#include "PpdModelReader.h"
-#include "UtilLog.h"
-#include "UtilThreadBase.h"
+#include "service/CupsClient.h"
+#include "service/CupsTool.h"
+#include "service/FixedPaths.h"
+#include "service/ModelTable.h"
+#include "service/PpdModelReader.h"
+#include "service/UtilLog.h"
+#include "service/UtilThreadBase.h"
 
 #include <QSet>
 #include <QTextCodec>

@@ -1,14 +1,14 @@
-#include "TrdDeviceManage.h"
+#include "devices/TrdDeviceManage.h"
 
-#include "DeviceUri.h"
-#include "FixedPaths.h"
-#include "PpdModelReader.h"
-#include "PrinterListFile.h"
-#include "QueueCreator.h"
-#include "QueueNameCheck.h"
-#include "SharedListGuard.h"
-#include "TrdGetPrinterStatus.h"
-#include "UtilLog.h"
+#include "devices/DeviceUri.h"
+#include "devices/PrinterListFile.h"
+#include "devices/QueueCreator.h"
+#include "service/FixedPaths.h"
+#include "service/PpdModelReader.h"
+#include "service/QueueNameCheck.h"
+#include "service/SharedListGuard.h"
+#include "service/UtilLog.h"
+#include "status/TrdGetPrinterStatus.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "StatusCodeTables.h"
+#include "protocol/StatusCodeTables.h"
 
 #include <cstddef>
 

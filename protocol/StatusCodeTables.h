@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ErrorStatus.h"
+#include "protocol/ErrorStatus.h"
 
 // Translations of the printer's numeric codes into the service's own values.  Pure functions:
 // every input is allowed and unknown codes give 0.

@@ -1,4 +1,4 @@
-#include "UtilPrinterStatus.h"
+#include "protocol/UtilPrinterStatus.h"
 
 #include <cstring>
 

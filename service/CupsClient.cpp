@@ -1,4 +1,4 @@
-#include "CupsClient.h"
+#include "service/CupsClient.h"
 
 #include <cups/cups.h>
 

@@ -1,6 +1,6 @@
-#include "CupsTool.h"
+#include "service/CupsTool.h"
 
-#include "UtilLog.h"
+#include "service/UtilLog.h"
 
 #include <QFile>
 

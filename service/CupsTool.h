@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ShellCommand.h"
+#include "service/ShellCommand.h"
 
 #include <QByteArray>
 #include <QString>

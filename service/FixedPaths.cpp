@@ -1,4 +1,4 @@
-#include "FixedPaths.h"
+#include "service/FixedPaths.h"
 
 namespace {
 QString& TestRoot()

@@ -1,8 +1,8 @@
-#include "InstanceGuard.h"
+#include "service/InstanceGuard.h"
 
-#include "CupsTool.h"
-#include "FixedPaths.h"
-#include "UtilThreadBase.h"
+#include "service/CupsTool.h"
+#include "service/FixedPaths.h"
+#include "service/UtilThreadBase.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "ModelTable.h"
+#include "service/ModelTable.h"
 
 namespace {
 constexpr int ORVO_VENDOR_ID = 0x3A5C;

@@ -1,6 +1,6 @@
-#include "PpdModelReader.h"
+#include "service/PpdModelReader.h"
 
-#include "ModelTable.h"
+#include "service/ModelTable.h"
 
 #include <QFile>
 #include <QFileInfo>

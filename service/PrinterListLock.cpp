@@ -1,4 +1,4 @@
-#include "PrinterListLock.h"
+#include "service/PrinterListLock.h"
 
 QMutex& PrinterListLock::Mutex()
 {

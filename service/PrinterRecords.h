@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ErrorStatus.h"
+#include "protocol/ErrorStatus.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "QueueNameCheck.h"
+#include "service/QueueNameCheck.h"
 
-#include "ShellCommand.h"
+#include "service/ShellCommand.h"
 
 #include <QList>
 #include <QTextCodec>

@@ -1,6 +1,6 @@
-#include "SharedListGuard.h"
+#include "service/SharedListGuard.h"
 
-#include "PrinterListLock.h"
+#include "service/PrinterListLock.h"
 
 #include <QMutex>
 

@@ -1,4 +1,4 @@
-#include "ShellCommand.h"
+#include "service/ShellCommand.h"
 
 #include <QStringList>
 

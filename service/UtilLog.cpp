@@ -1,6 +1,6 @@
-#include "UtilLog.h"
+#include "service/UtilLog.h"
 
-#include "FixedPaths.h"
+#include "service/FixedPaths.h"
 
 #include <QDateTime>
 #include <QDir>

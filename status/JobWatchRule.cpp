@@ -1,4 +1,4 @@
-#include "JobWatchRule.h"
+#include "status/JobWatchRule.h"
 
 namespace {
 bool WasPrinting(const QList<stJobState>& previous, const QString& jobId)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CupsClient.h"
-#include "PrinterRecords.h"
+#include "service/CupsClient.h"
+#include "service/PrinterRecords.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "OfflineCancelRule.h"
+#include "status/OfflineCancelRule.h"
 
-#include "PrinterRecords.h"
+#include "service/PrinterRecords.h"
 
 bool OfflineCancelRule::Fires(int connectType, int workerStatus, int sharedStatus)
 {

@@ -1,8 +1,8 @@
-#include "StatusEvaluator.h"
+#include "status/StatusEvaluator.h"
 
-#include "FixedPaths.h"
-#include "StatusCodeTables.h"
-#include "UtilPrinterStatus.h"
+#include "protocol/StatusCodeTables.h"
+#include "protocol/UtilPrinterStatus.h"
+#include "service/FixedPaths.h"
 
 #include <QFile>
 

@@ -1,16 +1,16 @@
-#include "TrdGetPrinterStatus.h"
+#include "status/TrdGetPrinterStatus.h"
 
-#include "CupsTool.h"
-#include "FixedPaths.h"
-#include "JobWatchRule.h"
-#include "ModelTable.h"
-#include "OfflineCancelRule.h"
-#include "QueueNameCheck.h"
-#include "SharedListGuard.h"
-#include "StatusEvaluator.h"
-#include "UdpStatusChannel.h"
-#include "UsbStatusChannel.h"
-#include "UtilLog.h"
+#include "service/CupsTool.h"
+#include "service/FixedPaths.h"
+#include "service/ModelTable.h"
+#include "service/QueueNameCheck.h"
+#include "service/SharedListGuard.h"
+#include "service/UtilLog.h"
+#include "status/JobWatchRule.h"
+#include "status/OfflineCancelRule.h"
+#include "status/StatusEvaluator.h"
+#include "status/UdpStatusChannel.h"
+#include "status/UsbStatusChannel.h"
 
 #include <QDir>
 #include <QFile>

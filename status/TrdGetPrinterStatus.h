@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CupsClient.h"
-#include "PrinterRecords.h"
-#include "UtilThreadBase.h"
+#include "service/CupsClient.h"
+#include "service/PrinterRecords.h"
+#include "service/UtilThreadBase.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "UdpStatusChannel.h"
+#include "status/UdpStatusChannel.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
-#include "UsbStatusChannel.h"
+#include "status/UsbStatusChannel.h"
 
-#include "ModelTable.h"
+#include "service/ModelTable.h"
 
 #include <libusb.h>
 

@@ -1,6 +1,6 @@
-#include "LpstatDeviceParser.h"
+#include "tests/devices/LpstatDeviceParser.h"
 
-#include "DeviceUri.h"
+#include "devices/DeviceUri.h"
 
 #include <QStringList>
 

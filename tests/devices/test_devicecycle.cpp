@@ -1,8 +1,8 @@
-#include "FixedPaths.h"
-#include "SharedListGuard.h"
-#include "TestEnv.h"
-#include "TrdDeviceManage.h"
-#include "TrdGetPrinterStatus.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/FixedPaths.h"
+#include "service/SharedListGuard.h"
+#include "status/TrdGetPrinterStatus.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
-#include "FixedPaths.h"
-#include "TrdDeviceManage.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/FixedPaths.h"
 
 #include <QDir>
 #include <QFile>

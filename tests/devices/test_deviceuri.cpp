@@ -1,6 +1,6 @@
 // The host discovery takes from a socket queue's device URI: the printer it asks.
 
-#include "DeviceUri.h"
+#include "devices/DeviceUri.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "LpstatDeviceParser.h"
+#include "tests/devices/LpstatDeviceParser.h"
 
 #include <QFile>
 #include <QTest>

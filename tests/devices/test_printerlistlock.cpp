@@ -1,5 +1,5 @@
-#include "SharedListGuard.h"
-#include "TrdDeviceManage.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/SharedListGuard.h"
 
 #include <QTest>
 

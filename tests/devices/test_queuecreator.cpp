@@ -1,11 +1,11 @@
 // QueueCreator against the private CUPS of orvo-testenv: devices reported by the usb backend,
 // queues created with the Orvo PPDs installed under /usr/share/cups/model/Orvo/.
-#include "FixedPaths.h"
-#include "QueueCreator.h"
-#include "TestEnv.h"
-#include "ToolRunner.h"
-#include "TrdDeviceManage.h"
-#include "UtilLog.h"
+#include "devices/QueueCreator.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/FixedPaths.h"
+#include "service/UtilLog.h"
+#include "tests/support/TestEnv.h"
+#include "tests/support/ToolRunner.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // orvo-add-printer run as a program inside orvo-testenv, the way the udev-triggered unit or an
 // administrator runs it: exit status and messages.
-#include "OrvoVersion.h"
-#include "TestEnv.h"
+#include "generated/OrvoVersion.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,9 +5,9 @@
 // printer "U1") and judges it by what the desktop application reads: the heartbeat, the printer
 // list and the status files.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDateTime>
 #include <QDir>

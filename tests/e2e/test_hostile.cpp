@@ -6,10 +6,10 @@
 // too long, and go on watching the other printers. A queue whose name is not UTF-8 is
 // skipped and told once in the log.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "ReplyBuilder.h"
-#include "ToolRunner.h"
+#include "tests/replies/ReplyBuilder.h"
+#include "tests/support/ToolRunner.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -4,9 +4,9 @@
 // is full of shell characters. Jobs go to the simulators' TCP ports, read slowly enough to
 // stay "printing". The scenarios follow one another in one service run.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

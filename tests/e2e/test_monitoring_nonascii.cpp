@@ -3,9 +3,9 @@
 // offline rule cancels the queue's jobs, as for any other name. The real service runs under
 // orvo-usb-sim, as in test_monitoring_usb.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QtTest>
 

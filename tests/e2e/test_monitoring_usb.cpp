@@ -3,9 +3,9 @@
 // the test environment's usb backend keeps the queue's jobs "printing" until they are
 // cancelled. The scenarios follow one another in one service run.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

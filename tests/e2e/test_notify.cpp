@@ -3,9 +3,9 @@
 // (dbus-daemon) on which this test itself serves org.freedesktop.Notifications and records what
 // arrives. The scenarios follow one another in one service run.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

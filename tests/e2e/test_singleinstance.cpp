@@ -1,4 +1,4 @@
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QElapsedTimer>

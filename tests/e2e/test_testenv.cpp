@@ -1,6 +1,6 @@
 // Proves the world that orvo-testenv builds for end-to-end tests: a private scheduler with the
 // maker's PPDs and a scriptable usb backend, a private install root, and a private loopback.
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the reply parser.  Built as a libFuzzer target (ORVO_FUZZ) and, without
 // libFuzzer, into replay_reply_corpus, which runs every corpus file through it in the test suite.
 
-#include "UtilPrinterStatus.h"
+#include "protocol/UtilPrinterStatus.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
-#include "ReplyBuilder.h"
-#include "UtilPrinterStatus.h"
+#include "protocol/UtilPrinterStatus.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QtTest>
 

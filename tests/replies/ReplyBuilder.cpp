@@ -1,4 +1,4 @@
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QFile>
 #include <QRegularExpression>

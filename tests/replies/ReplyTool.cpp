@@ -2,7 +2,7 @@
 // file stands for (the format is described in ReplyBuilder.h).  Used to make the fuzz seed corpus
 // and handy for feeding a hand-written reply to anything that reads raw replies.
 
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "CupsTool.h"
-#include "FixedPaths.h"
-#include "UtilLog.h"
+#include "service/CupsTool.h"
+#include "service/FixedPaths.h"
+#include "service/UtilLog.h"
 
 #include <QDir>
 #include <QFile>

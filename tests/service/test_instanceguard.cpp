@@ -1,4 +1,4 @@
-#include "InstanceGuard.h"
+#include "service/InstanceGuard.h"
 
 #include <QFile>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "PpdModelReader.h"
+#include "service/PpdModelReader.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // Which queue names the service can watch: the service's log and orvo-status --verbose both tell
 // this reason for a queue it skips.
 
-#include "QueueNameCheck.h"
+#include "service/QueueNameCheck.h"
 
 #include <QtTest>
 

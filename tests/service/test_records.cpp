@@ -1,5 +1,5 @@
-#include "ModelTable.h"
-#include "PrinterRecords.h"
+#include "service/ModelTable.h"
+#include "service/PrinterRecords.h"
 
 #include <QSet>
 #include <QtTest>

@@ -1,5 +1,5 @@
-#include "CupsTool.h"
-#include "ShellCommand.h"
+#include "service/CupsTool.h"
+#include "service/ShellCommand.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "UtilThreadBase.h"
+#include "service/UtilThreadBase.h"
 
 #include <QDir>
 #include <QElapsedTimer>

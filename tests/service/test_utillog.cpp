@@ -1,5 +1,5 @@
-#include "FixedPaths.h"
-#include "UtilLog.h"
+#include "service/FixedPaths.h"
+#include "service/UtilLog.h"
 
 #include <QDir>
 #include <QFile>

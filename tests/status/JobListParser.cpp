@@ -1,4 +1,4 @@
-#include "JobListParser.h"
+#include "tests/status/JobListParser.h"
 
 namespace {
 const QString c_strAlerts = QStringLiteral("Alerts:");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PrinterRecords.h"
+#include "service/PrinterRecords.h"
 
 #include <QList>
 #include <QString>

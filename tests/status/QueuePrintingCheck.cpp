@@ -1,4 +1,4 @@
-#include "QueuePrintingCheck.h"
+#include "tests/status/QueuePrintingCheck.h"
 
 bool QueuePrintingCheck::ShowsPrinting(const QString& firstLine, const QString& queueName)
 {

@@ -3,14 +3,14 @@
 // and cancels must be the same, except where the tools are blind (job lists of a queue whose
 // name is not ASCII), where the in-process answer must see what the tools miss.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "CupsClient.h"
-#include "JobListParser.h"
-#include "JobWatchRule.h"
-#include "LpstatDeviceParser.h"
-#include "QueuePrintingCheck.h"
-#include "TrdDeviceManage.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/CupsClient.h"
+#include "status/JobWatchRule.h"
+#include "tests/devices/LpstatDeviceParser.h"
+#include "tests/status/JobListParser.h"
+#include "tests/status/QueuePrintingCheck.h"
 
 #include <QtTest>
 

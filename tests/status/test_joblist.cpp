@@ -1,5 +1,5 @@
-#include "JobWatchRule.h"
-#include "OfflineCancelRule.h"
+#include "status/JobWatchRule.h"
+#include "status/OfflineCancelRule.h"
 
 #include <QtTest>
 

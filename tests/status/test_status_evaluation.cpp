@@ -1,8 +1,8 @@
-#include "FixedPaths.h"
-#include "ReplyBuilder.h"
-#include "StatusCodeTables.h"
-#include "StatusEvaluator.h"
-#include "TrdGetPrinterStatus.h"
+#include "protocol/StatusCodeTables.h"
+#include "service/FixedPaths.h"
+#include "status/StatusEvaluator.h"
+#include "status/TrdGetPrinterStatus.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDir>
 #include <QFile>

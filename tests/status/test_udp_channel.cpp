@@ -2,13 +2,13 @@
 // 127.0.0.1, inside the private network namespace of orvo-testenv: the only interface is lo, so
 // host names that the resolver would send to a name server fail without leaving the namespace.
 
-#include "ChildProcesses.h"
-#include "TestEnv.h"
+#include "tests/support/ChildProcesses.h"
+#include "tests/support/TestEnv.h"
 
-#include "FixedPaths.h"
-#include "ReplyBuilder.h"
-#include "StatusCodeTables.h"
-#include "TrdGetPrinterStatus.h"
+#include "protocol/StatusCodeTables.h"
+#include "service/FixedPaths.h"
+#include "status/TrdGetPrinterStatus.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

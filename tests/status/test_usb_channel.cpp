@@ -1,15 +1,15 @@
 // The USB status channel against emulated printers: the real libusb code path, under
 // umockdev's preload (the binary re-executes itself with it).
 
-#include "UmockdevPreload.h"
-#include "UsbPrinterEmulator.h"
+#include "tests/doubles/usbsim/UmockdevPreload.h"
+#include "tests/doubles/usbsim/UsbPrinterEmulator.h"
 
-#include "FixedPaths.h"
-#include "ReplyBuilder.h"
-#include "StatusCodeTables.h"
-#include "TrdGetPrinterStatus.h"
-#include "UsbStatusChannel.h"
-#include "UtilLog.h"
+#include "protocol/StatusCodeTables.h"
+#include "service/FixedPaths.h"
+#include "service/UtilLog.h"
+#include "status/TrdGetPrinterStatus.h"
+#include "status/UsbStatusChannel.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <libusb.h>
 

@@ -1,5 +1,5 @@
-#include "CupsTool.h"
-#include "TrdGetPrinterStatus.h"
+#include "service/CupsTool.h"
+#include "status/TrdGetPrinterStatus.h"
 
 #include <QFile>
 #include <QTemporaryDir>

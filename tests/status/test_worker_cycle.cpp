@@ -3,13 +3,13 @@
 // runs the real lpstat against the private scheduler of orvo-testenv. Ports that name no model
 // make the USB poll fail at once (code -1), so an iteration is the job watch and the write-back.
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "FixedPaths.h"
-#include "PrinterRecords.h"
-#include "SharedListGuard.h"
-#include "TrdGetPrinterStatus.h"
-#include "UtilLog.h"
+#include "service/FixedPaths.h"
+#include "service/PrinterRecords.h"
+#include "service/SharedListGuard.h"
+#include "service/UtilLog.h"
+#include "status/TrdGetPrinterStatus.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -2,13 +2,13 @@
 // scheduler of orvo-testenv. Jobs on usb queues stay "printing" until the test cancels them
 // (the test environment's usb backend holds them).
 
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "FixedPaths.h"
-#include "PrinterRecords.h"
-#include "SharedListGuard.h"
-#include "TrdGetPrinterStatus.h"
-#include "UtilLog.h"
+#include "service/FixedPaths.h"
+#include "service/PrinterRecords.h"
+#include "service/SharedListGuard.h"
+#include "service/UtilLog.h"
+#include "status/TrdGetPrinterStatus.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "PrintJobs.h"
+#include "tests/support/PrintJobs.h"
 
-#include "ToolRunner.h"
+#include "tests/support/ToolRunner.h"
 
 #include <QRegularExpression>
 #include <QTemporaryFile>

@@ -1,7 +1,7 @@
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
-#include "PrintJobs.h"
-#include "ToolRunner.h"
+#include "tests/support/PrintJobs.h"
+#include "tests/support/ToolRunner.h"
 
 #include <QCoreApplication>
 #include <QDir>

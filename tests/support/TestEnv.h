@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ChildProcesses.h"
-#include "ToolResult.h"
+#include "tests/support/ChildProcesses.h"
+#include "tests/support/ToolResult.h"
 
 #include <QByteArray>
 #include <QString>

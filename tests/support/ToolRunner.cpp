@@ -1,4 +1,4 @@
-#include "ToolRunner.h"
+#include "tests/support/ToolRunner.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ToolResult.h"
+#include "tests/support/ToolResult.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 // orvo-status run as people and scripts run it: the real binary against cfg directories built
 // from the fixtures in tests/data/statusfiles/, its text and JSON output read back field by field.
 
-#include "OrvoVersion.h"
-#include "ReplyBuilder.h"
+#include "generated/OrvoVersion.h"
+#include "tests/replies/ReplyBuilder.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

@@ -2,8 +2,8 @@
 // in one step and read back by the reference parser (python3-prometheus-client), with queue names
 // that would break the file or add series if they were not escaped.
 
-#include "PrometheusExporter.h"
-#include "ReplyBuilder.h"
+#include "tests/replies/ReplyBuilder.h"
+#include "tools/status/PrometheusExporter.h"
 
 #include <QDateTime>
 #include <QDir>

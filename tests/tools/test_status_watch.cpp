@@ -2,8 +2,8 @@
 // simulated network printer: the starting state once, then one line per change, nothing while
 // only the heartbeat beats, and every printer unknown once the service stops.
 
-#include "ReplyBuilder.h"
-#include "TestEnv.h"
+#include "tests/replies/ReplyBuilder.h"
+#include "tests/support/TestEnv.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,7 +1,7 @@
 // orvo-statusd's command line: it takes no arguments, so --help, --version and mistakes must be
 // answered without starting the service, and a user other than root is refused at once.
 
-#include "OrvoVersion.h"
+#include "generated/OrvoVersion.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -4,7 +4,7 @@
 // list. An action is "<subject>/<urgency>" or "<subject>/close"; the service is "service";
 // "@<ms>" is when the policy wants to look again without a change.
 
-#include "NotifyPolicy.h"
+#include "tools/status/NotifyPolicy.h"
 
 #include <QtTest>
 

@@ -1,9 +1,9 @@
 // The wording of a printer's state: decoded replies, missing files and a stopped service turned
 // into the state, the condition keys and the one-line summary people read.
 
-#include "PrinterCondition.h"
-#include "ReplyBuilder.h"
-#include "StatusReader.h"
+#include "tests/replies/ReplyBuilder.h"
+#include "tools/status/PrinterCondition.h"
+#include "tools/status/StatusReader.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
 // Queues of the maker that the service cannot carry in its printer list, found from the PPDs
 // CUPS keeps, with the reason orvo-status --verbose tells.
 
-#include "SkippedQueueFinder.h"
+#include "tools/status/SkippedQueueFinder.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

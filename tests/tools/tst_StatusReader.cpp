@@ -1,6 +1,6 @@
 // The printer list read again and again in one process, as orvo-status --watch reads it.
 
-#include "StatusReader.h"
+#include "tools/status/StatusReader.h"
 
 #include <QFile>
 #include <QTemporaryDir>

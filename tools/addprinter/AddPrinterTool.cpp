@@ -1,11 +1,11 @@
-#include "AddPrinterTool.h"
+#include "tools/addprinter/AddPrinterTool.h"
 
-#include "CupsTool.h"
-#include "FixedPaths.h"
-#include "ModelTable.h"
-#include "OrvoVersion.h"
-#include "QueueCreator.h"
-#include "UtilThreadBase.h"
+#include "devices/QueueCreator.h"
+#include "generated/OrvoVersion.h"
+#include "service/CupsTool.h"
+#include "service/FixedPaths.h"
+#include "service/ModelTable.h"
+#include "service/UtilThreadBase.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "AddPrinterTool.h"
-#include "CupsTool.h"
-#include "TrdDeviceManage.h"
+#include "devices/TrdDeviceManage.h"
+#include "service/CupsTool.h"
+#include "tools/addprinter/AddPrinterTool.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,4 +1,4 @@
-#include "DesktopNotifier.h"
+#include "tools/status/DesktopNotifier.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>

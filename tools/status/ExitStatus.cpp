@@ -1,6 +1,6 @@
-#include "ExitStatus.h"
+#include "tools/status/ExitStatus.h"
 
-#include "PrinterCondition.h"
+#include "tools/status/PrinterCondition.h"
 
 int ExitStatus::For(const StatusSnapshot& snapshot)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StatusSnapshot.h"
+#include "tools/status/StatusSnapshot.h"
 
 // The exit status of orvo-status, so that a script can ask "is everything fine?" and tell why not.
 class ExitStatus

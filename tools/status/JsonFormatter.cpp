@@ -1,7 +1,7 @@
-#include "JsonFormatter.h"
+#include "tools/status/JsonFormatter.h"
 
-#include "PrinterCondition.h"
-#include "StatusFormatter.h"
+#include "tools/status/PrinterCondition.h"
+#include "tools/status/StatusFormatter.h"
 
 #include <QDateTime>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StatusSnapshot.h"
+#include "tools/status/StatusSnapshot.h"
 
 #include <QByteArray>
 #include <QJsonObject>

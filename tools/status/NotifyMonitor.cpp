@@ -1,7 +1,7 @@
-#include "NotifyMonitor.h"
+#include "tools/status/NotifyMonitor.h"
 
-#include "PrinterCondition.h"
-#include "StatusFormatter.h"
+#include "tools/status/PrinterCondition.h"
+#include "tools/status/StatusFormatter.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "DesktopNotifier.h"
-#include "NotifyPolicy.h"
-#include "StatusReader.h"
-#include "StatusSnapshot.h"
-#include "StatusWatch.h"
+#include "tools/status/DesktopNotifier.h"
+#include "tools/status/NotifyPolicy.h"
+#include "tools/status/StatusReader.h"
+#include "tools/status/StatusSnapshot.h"
+#include "tools/status/StatusWatch.h"
 
 #include <QElapsedTimer>
 #include <QHash>

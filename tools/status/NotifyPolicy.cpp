@@ -1,4 +1,4 @@
-#include "NotifyPolicy.h"
+#include "tools/status/NotifyPolicy.h"
 
 #include <QSet>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NotifyMessage.h"
+#include "tools/status/NotifyMessage.h"
 
 #include <QList>
 #include <QMap>

@@ -1,6 +1,6 @@
-#include "PrinterCondition.h"
+#include "tools/status/PrinterCondition.h"
 
-#include "StatusCodeTables.h"
+#include "protocol/StatusCodeTables.h"
 
 #include <QStringList>
 

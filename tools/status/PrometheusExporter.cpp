@@ -1,6 +1,6 @@
-#include "PrometheusExporter.h"
+#include "tools/status/PrometheusExporter.h"
 
-#include "PrinterCondition.h"
+#include "tools/status/PrinterCondition.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "SkippedQueueFinder.h"
+#include "tools/status/SkippedQueueFinder.h"
 
-#include "PpdModelReader.h"
-#include "QueueNameCheck.h"
-#include "StatusFormatter.h"
+#include "service/PpdModelReader.h"
+#include "service/QueueNameCheck.h"
+#include "tools/status/StatusFormatter.h"
 
 #include <QFile>
 #include <QTextCodec>

@@ -1,6 +1,6 @@
-#include "StatusChanges.h"
+#include "tools/status/StatusChanges.h"
 
-#include "StatusFormatter.h"
+#include "tools/status/StatusFormatter.h"
 
 namespace {
 

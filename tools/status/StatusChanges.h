@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PrinterCondition.h"
-#include "StatusSnapshot.h"
+#include "tools/status/PrinterCondition.h"
+#include "tools/status/StatusSnapshot.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,7 +1,7 @@
-#include "StatusFormatter.h"
+#include "tools/status/StatusFormatter.h"
 
-#include "PrinterCondition.h"
-#include "StatusReader.h"
+#include "tools/status/PrinterCondition.h"
+#include "tools/status/StatusReader.h"
 
 #include <QDateTime>
 #include <QStringList>

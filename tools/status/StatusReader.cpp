@@ -1,9 +1,9 @@
-#include "StatusReader.h"
+#include "tools/status/StatusReader.h"
 
-#include "FixedPaths.h"
-#include "SkippedQueueFinder.h"
-#include "StatusCodeTables.h"
-#include "UtilPrinterStatus.h"
+#include "protocol/StatusCodeTables.h"
+#include "protocol/UtilPrinterStatus.h"
+#include "service/FixedPaths.h"
+#include "tools/status/SkippedQueueFinder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "StatusWatch.h"
+#include "tools/status/StatusWatch.h"
 
-#include "ExitStatus.h"
-#include "JsonFormatter.h"
+#include "tools/status/ExitStatus.h"
+#include "tools/status/JsonFormatter.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

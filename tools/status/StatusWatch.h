@@ -1,7 +1,7 @@
 #pragma once
 
-#include "StatusReader.h"
-#include "StatusSnapshot.h"
+#include "tools/status/StatusReader.h"
+#include "tools/status/StatusSnapshot.h"
 
 #include <QByteArray>
 #include <QFileSystemWatcher>

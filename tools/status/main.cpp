@@ -1,15 +1,15 @@
 // orvo-status: shows what the Orvo status service publishes in its cfg directory.
 
-#include "ExitStatus.h"
-#include "FixedPaths.h"
-#include "JsonFormatter.h"
-#include "NotifyMonitor.h"
-#include "OrvoVersion.h"
-#include "PrometheusExporter.h"
-#include "StatusChanges.h"
-#include "StatusFormatter.h"
-#include "StatusReader.h"
-#include "StatusWatch.h"
+#include "generated/OrvoVersion.h"
+#include "service/FixedPaths.h"
+#include "tools/status/ExitStatus.h"
+#include "tools/status/JsonFormatter.h"
+#include "tools/status/NotifyMonitor.h"
+#include "tools/status/PrometheusExporter.h"
+#include "tools/status/StatusChanges.h"
+#include "tools/status/StatusFormatter.h"
+#include "tools/status/StatusReader.h"
+#include "tools/status/StatusWatch.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -1,4 +1,4 @@
-#include "UmockdevPreload.h"
+#include "tests/doubles/usbsim/UmockdevPreload.h"
 
 #include <link.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "UsbPrinterEmulator.h"
+#include "tests/doubles/usbsim/UsbPrinterEmulator.h"
 
 #include <umockdev.h>
 

@@ -1,6 +1,6 @@
-#include "UsbSimControl.h"
+#include "tests/doubles/usbsim/UsbSimControl.h"
 
-#include "UsbPrinterEmulator.h"
+#include "tests/doubles/usbsim/UsbPrinterEmulator.h"
 
 #include <cctype>
 #include <fstream>

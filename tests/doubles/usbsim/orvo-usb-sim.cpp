@@ -1,9 +1,9 @@
 // orvo-usb-sim: runs a command against emulated Orvo USB printers and steers them while it runs.
 // See usage() for the command line.
 
-#include "UmockdevPreload.h"
-#include "UsbPrinterEmulator.h"
-#include "UsbSimControl.h"
+#include "tests/doubles/usbsim/UmockdevPreload.h"
+#include "tests/doubles/usbsim/UsbPrinterEmulator.h"
+#include "tests/doubles/usbsim/UsbSimControl.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -1,9 +1,9 @@
 // The emulated USB printers seen through plain libusb calls, the way the service talks to a
 // printer: init, device list, open by IDs, serial, driver, claim, class control request.
 
-#include "UmockdevPreload.h"
-#include "UsbPrinterEmulator.h"
-#include "UsbSimControl.h"
+#include "tests/doubles/usbsim/UmockdevPreload.h"
+#include "tests/doubles/usbsim/UsbPrinterEmulator.h"
+#include "tests/doubles/usbsim/UsbSimControl.h"
 
 #include <libusb.h>
 
