@@ -39,8 +39,9 @@ QString CupsdSchedstat()
 {
     for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
         QFile comm("/proc/" + pid + "/comm");
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "cupsd")
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "cupsd") {
             return "/proc/" + pid + "/schedstat";
+        }
     }
     return QString();
 }
@@ -48,8 +49,9 @@ QString CupsdSchedstat()
 double CupsdMs(const QString& schedstat)
 {
     QFile file(schedstat);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return 0;
+    }
     return file.readAll().split(' ').value(0).toDouble() / 1e6;
 }
 
@@ -57,8 +59,9 @@ double CupsdMs(const QString& schedstat)
 void RunTool(const std::vector<const char*>& args, const char* output)
 {
     std::vector<char*> argv;
-    for (const char* arg : args)
+    for (const char* arg : args) {
         argv.push_back(const_cast<char*>(arg));
+    }
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -71,8 +74,9 @@ void RunTool(const std::vector<const char*>& args, const char* output)
     }
     posix_spawn_file_actions_destroy(&actions);
     QFile file(QString::fromLocal8Bit(output));
-    if (file.open(QIODevice::ReadOnly))
+    if (file.open(QIODevice::ReadOnly)) {
         file.readAll();
+    }
     QFile::remove(QString::fromLocal8Bit(output));
 }
 
@@ -83,8 +87,9 @@ void Measure(const char* what, const char* how, int repetitions, const QString& 
     const double self0 = CpuMs(), kids0 = ChildrenMs(), cupsd0 = CupsdMs(schedstat);
     const timespec pause{0, paceMs * 1000000L};
     for (int i = 0; i < repetitions; ++i) {
-        if (paceMs > 0)
+        if (paceMs > 0) {
             nanosleep(&pause, nullptr);
+        }
         question();
     }
     const double self = (CpuMs() - self0) / repetitions;

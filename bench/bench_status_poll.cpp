@@ -47,8 +47,9 @@ int Report(const char* what, std::vector<double> us, int failures)
     }
     std::sort(us.begin(), us.end());
     double sum = 0;
-    for (double v : us)
+    for (double v : us) {
         sum += v;
+    }
     std::printf("%s: %zu polls, %d failed: median %.3f ms, mean %.3f ms, min %.3f ms, "
                 "max %.3f ms\n",
                 what, us.size(), failures, us[us.size() / 2] / 1000.0,
@@ -65,10 +66,11 @@ template <typename Poll> int Measure(const char* what, int count, Poll poll)
         timer.start();
         const int result = poll();
         const double elapsed = double(timer.nsecsElapsed()) / 1000.0;
-        if (result == 0)
+        if (result == 0) {
             us.push_back(elapsed);
-        else
+        } else {
             ++failures;
+        }
     }
     return Report(what, us, failures);
 }
@@ -76,11 +78,13 @@ template <typename Poll> int Measure(const char* what, int count, Poll poll)
 bool OnlyLoopback()
 {
     struct if_nameindex* names = if_nameindex();
-    if (!names)
+    if (!names) {
         return false;
+    }
     bool only = true;
-    for (struct if_nameindex* n = names; n->if_index != 0; ++n)
+    for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
         only = only && std::strcmp(n->if_name, "lo") == 0;
+    }
     if_freenameindex(names);
     return only;
 }
@@ -128,8 +132,9 @@ int main(int argc, char** argv)
                QStringLiteral("--reply-hex"), QString::fromLatin1(Reply().toHex())});
     QElapsedTimer wait;
     wait.start();
-    while (!QFile::exists(ready) && wait.elapsed() < 10000)
+    while (!QFile::exists(ready) && wait.elapsed() < 10000) {
         QThread::msleep(10);
+    }
     if (!QFile::exists(ready)) {
         std::fprintf(stderr, "udp: the simulator did not get ready\n");
         return 1;

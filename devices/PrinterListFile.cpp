@@ -6,8 +6,9 @@
 bool PrinterListFile::Write(const QString& path, const QList<stPrinterInfo>& list, bool force)
 {
     // exists() rather than isFile(): whatever stands at the path, an unforced write keeps off it.
-    if (!force && QFileInfo::exists(path))
+    if (!force && QFileInfo::exists(path)) {
         return true;
+    }
 
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec("utf-8");

@@ -28,12 +28,15 @@ const QString PPD_DIRECTORY = QStringLiteral("Orvo");
 
 QString DescribeStatus(int status)
 {
-    if (status == -1)
+    if (status == -1) {
         return QStringLiteral("could not be run");
-    if (WIFEXITED(status))
+    }
+    if (WIFEXITED(status)) {
         return QStringLiteral("exit status %1").arg(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
+    }
+    if (WIFSIGNALED(status)) {
         return QStringLiteral("killed by signal %1").arg(WTERMSIG(status));
+    }
     return QStringLiteral("wait status %1").arg(status);
 }
 
@@ -47,8 +50,9 @@ QByteArray Local(const QString& text)
 bool QueueCreator::ContainsName(const QList<stPrinterInfo>& queues, const QString& name)
 {
     for (const stPrinterInfo& queue : queues) {
-        if (queue.strName.compare(name, Qt::CaseInsensitive) == 0)
+        if (queue.strName.compare(name, Qt::CaseInsensitive) == 0) {
             return true;
+        }
     }
     return false;
 }
@@ -76,8 +80,9 @@ void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
         if (!queue.strName.contains(QLatin1Char('/')) &&
             PpdModelReader::FindModel(FixedPaths::CupsPpdDir() + queue.strName +
                                           QStringLiteral(".ppd"),
-                                      QTextCodec::codecForName("utf-8"), model))
+                                      QTextCodec::codecForName("utf-8"), model)) {
             withModel.append(queue);
+        }
     }
 
     UtilThreadBase::MakePathExist(FixedPaths::CfgDir());
@@ -96,18 +101,23 @@ void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
     QStringList handled;
     for (const QString& line : CupsTool::ReadAndRemove(report)) {
         const QStringList pieces = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (pieces.size() < 2)
+        if (pieces.size() < 2) {
             continue;
+        }
         const QString uri = pieces.at(1).trimmed();
-        if (!uri.startsWith(USB_MAKER_PREFIX, Qt::CaseInsensitive))
+        if (!uri.startsWith(USB_MAKER_PREFIX, Qt::CaseInsensitive)) {
             continue;
+        }
         bool isKnown = false;
-        for (const stPrinterInfo& printer : withModel)
+        for (const stPrinterInfo& printer : withModel) {
             isKnown = isKnown || uri.compare(printer.strURI, Qt::CaseInsensitive) == 0;
-        for (const QString& done : handled)
+        }
+        for (const QString& done : handled) {
             isKnown = isKnown || uri.compare(done, Qt::CaseInsensitive) == 0;
-        if (isKnown)
+        }
+        if (isKnown) {
             continue;
+        }
         handled.append(uri);
         AddPrinterViaURI(uri);
     }
@@ -118,10 +128,11 @@ void QueueCreator::AddPrinterViaURI(const QString& uri)
     const int prefixLength = USB_MAKER_PREFIX.size();
     const int serial = uri.indexOf(QStringLiteral("?serial"), 0, Qt::CaseInsensitive);
     QString key;
-    if (serial < 0)
+    if (serial < 0) {
         key = uri.mid(prefixLength);
-    else if (serial > prefixLength)
+    } else if (serial > prefixLength) {
         key = uri.mid(prefixLength, serial - prefixLength);
+    }
 
     const stModelInfo* model = ModelTable::FindByModelKey(key);
     if (!model) {
@@ -165,13 +176,15 @@ QString QueueCreator::GetNewName(const QString& wanted)
     // queue of any other kind (or a class) that carries the chosen name, so every destination
     // CUPS has must be consulted. Without that list no name can be called free.
     QList<stPrinterInfo> taken;
-    if (!ListAllQueues(taken))
+    if (!ListAllQueues(taken)) {
         return QString();
+    }
     taken += m_discover(false);
 
     QString candidate = wanted;
-    for (int i = 2; ContainsName(taken, candidate); ++i)
+    for (int i = 2; ContainsName(taken, candidate); ++i) {
         candidate = wanted + QLatin1Char('-') + QString::number(i);
+    }
     return candidate;
 }
 
@@ -220,8 +233,9 @@ bool QueueCreator::ListAllQueues(QList<stPrinterInfo>& queues)
     queues.clear();
     CupsClient cups;
     QList<CupsClient::stQueue> answer;
-    if (!cups.GetQueues(answer))
+    if (!cups.GetQueues(answer)) {
         return false;
+    }
     for (const CupsClient::stQueue& destination : answer) {
         stPrinterInfo queue;
         queue.strName = destination.strName;

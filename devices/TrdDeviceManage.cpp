@@ -48,16 +48,19 @@ void TrdDeviceManage::Init(QList<stPrinterManager>* printerList)
 
 void TrdDeviceManage::SlotTaskStart()
 {
-    if (!BeginTask())
+    if (!BeginTask()) {
         return;
+    }
     bool bFirstCycle = true;
     int iEmptyCount = 0;
     for (;;) {
         const int iWait = RunOneCycle(bFirstCycle, iEmptyCount);
-        if (iWait == CYCLE_END_PROCESS)
+        if (iWait == CYCLE_END_PROCESS) {
             EndProcess();
-        if (WaitForSleep(iWait))
+        }
+        if (WaitForSleep(iWait)) {
             return;
+        }
         bFirstCycle = false;
     }
 }
@@ -69,22 +72,25 @@ void TrdDeviceManage::SlotThreadQuit()
 
 int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
 {
-    if (firstCycle)
+    if (firstCycle) {
         RemoveLeftovers();
+    }
     ORVO_LOG("get printer list");
     WriteHeartbeat();
     // Discovery asks CUPS directly and writes no file: a full or read-only cfg directory
     // cannot make it see no printers. A CUPS that does not answer lists none, as it is.
     const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
-    if (!m_bDiscoveryAnswered)
+    if (!m_bDiscoveryAnswered) {
         ORVO_LOG("CUPS does not answer");
+    }
     ORVO_LOG("printer num:%d", listPrinter.size());
 
     if (listPrinter.isEmpty()) {
         ++emptyCount;
         // The first cycle publishes even an empty list, so the desktop sees Count 0.
-        if (!firstCycle)
+        if (!firstCycle) {
             return emptyCount > MAX_EMPTY_CYCLES ? CYCLE_END_PROCESS : EMPTY_CYCLE_WAIT_MS;
+        }
     } else {
         emptyCount = 0;
     }
@@ -109,8 +115,9 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
 void TrdDeviceManage::StartWorkers(int count)
 {
     const int iFirst = m_listWorkers.size();
-    if (count <= iFirst)
+    if (count <= iFirst) {
         return;
+    }
     for (int k = iFirst; k < count; ++k) {
         auto* worker = new TrdGetPrinterStatus(nullptr);
         auto* thread = new QThread(nullptr);
@@ -138,8 +145,9 @@ void TrdDeviceManage::RemoveLeftovers()
     QDir dir(FixedPaths::CfgDir());
     const QStringList files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& file : files) {
-        if (leftover.match(file).hasMatch())
+        if (leftover.match(file).hasMatch()) {
             dir.remove(file);
+        }
     }
 }
 
@@ -169,8 +177,9 @@ QList<stPrinterInfo> TrdDeviceManage::SelectQueues(const QList<CupsClient::stQue
     for (const CupsClient::stQueue& queue : queues) {
         stPrinterInfo info;
         InitStPrinterInfo(info);
-        if (!FromDeviceUri(queue.strName, queue.strDeviceUri, info))
+        if (!FromDeviceUri(queue.strName, queue.strDeviceUri, info)) {
             continue;
+        }
         // Only the list of watched printers leaves these out; the other callers want every queue.
         const QByteArray name = queue.baName.isEmpty() ? queue.strName.toUtf8() : queue.baName;
         const QString problem = driverCheck ? QueueNameCheck::Problem(name) : QString();
@@ -179,34 +188,39 @@ QList<stPrinterInfo> TrdDeviceManage::SelectQueues(const QList<CupsClient::stQue
             QString model;
             if (FindModelByBytes(name, model)) {
                 skipped.insert(name);
-                if (!m_setSkippedTold.contains(name))
+                if (!m_setSkippedTold.contains(name)) {
                     ORVO_LOG(QStringLiteral("queue %s (%s) skipped: %s"),
                              QueueNameCheck::Escaped(name).constData(), model.toUtf8().constData(),
                              problem.toUtf8().constData());
+                }
             }
             continue;
         }
-        if (driverCheck && !CheckDriverMatch(info.strName, info.strModel))
+        if (driverCheck && !CheckDriverMatch(info.strName, info.strModel)) {
             continue;
+        }
         result.append(info);
     }
     // Only the queues still there stay told: one that went away is told again when it is back.
     // A CUPS that did not answer says nothing about them.
-    if (driverCheck && m_bDiscoveryAnswered)
+    if (driverCheck && m_bDiscoveryAnswered) {
         m_setSkippedTold = skipped;
+    }
     return result;
 }
 
 bool TrdDeviceManage::FindModelByBytes(const QByteArray& name, QString& model)
 {
-    if (name.isEmpty() || name.contains('/') || name == "." || name == "..")
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..") {
         return false;
+    }
     // Opened by its bytes and read through the descriptor: a name that is not UTF-8 has no
     // QString that leads back to the file.
     const QByteArray path = QFile::encodeName(FixedPaths::CupsPpdDir()) + name + ".ppd";
     const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
         return false;
+    }
     const bool found =
         PpdModelReader::FindModel(QStringLiteral("/proc/self/fd/%1").arg(fd), m_pCodec, model);
     ::close(fd);
@@ -217,8 +231,9 @@ bool TrdDeviceManage::FromDeviceUri(const QString& name, const QString& uri, stP
 {
     // "usb://" is six characters; the port text of a USB queue is what follows it.
     constexpr int USB_SCHEME_LENGTH = 6;
-    if (name.isEmpty())
+    if (name.isEmpty()) {
         return false;
+    }
     if (uri.startsWith(QLatin1String("usb"), Qt::CaseInsensitive)) {
         info.strName = name;
         info.iConnectType = CONNECT_TYPE_USB;
@@ -230,8 +245,9 @@ bool TrdDeviceManage::FromDeviceUri(const QString& name, const QString& uri, stP
         uri.startsWith(QLatin1String("orvosocket"), Qt::CaseInsensitive)) {
         bool found = false;
         const QString host = DeviceUri::HostOf(uri, 0, &found);
-        if (!found)
+        if (!found) {
             return false;
+        }
         info.strName = name;
         info.iConnectType = CONNECT_TYPE_NET;
         info.strPort = host;
@@ -246,8 +262,9 @@ bool TrdDeviceManage::CheckDriverMatch(QString name, QString& model)
     // The name comes from parsed tool output and becomes part of a path: CUPS never gives a
     // queue a name that leaves its PPD directory, and nothing else may.
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
-        name == QLatin1String(".."))
+        name == QLatin1String("..")) {
         return false;
+    }
     const QString strPath = FixedPaths::CupsPpdDir() + name + QStringLiteral(".ppd");
     return PpdModelReader::FindModel(strPath, m_pCodec, model);
 }
@@ -280,14 +297,16 @@ void TrdDeviceManage::InitStPrinterState(stPrinterState& state)
 bool TrdDeviceManage::SharedListEquals(const QList<stPrinterInfo>& list) const
 {
     SharedListGuard lock;
-    if (pPrinterList->size() != list.size())
+    if (pPrinterList->size() != list.size()) {
         return false;
+    }
     for (int i = 0; i < list.size(); ++i) {
         const stPrinterInfo& shared = pPrinterList->at(i).stInfo;
         const stPrinterInfo& found = list.at(i);
         if (shared.strName != found.strName || shared.strPort != found.strPort ||
-            shared.strURI != found.strURI)
+            shared.strURI != found.strURI) {
             return false;
+        }
     }
     return true;
 }
@@ -305,18 +324,21 @@ void TrdDeviceManage::ReplaceSharedList(const QList<stPrinterInfo>& list)
 void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)
 {
     QDir dir(FixedPaths::CfgDir());
-    if (!dir.exists())
+    if (!dir.exists()) {
         return;
+    }
     QSet<QString> keep;
-    for (const stPrinterInfo& info : list)
+    for (const stPrinterInfo& info : list) {
         keep.insert(info.strName + QStringLiteral(".dat"));
+    }
     // Without QDir::CaseSensitive the pattern ignores letter case; hidden files and symbolic
     // links are not listed.
     const QStringList files =
         dir.entryList(QStringList{QStringLiteral("*.dat")}, QDir::Files | QDir::NoSymLinks);
     for (const QString& file : files) {
-        if (!keep.contains(file))
+        if (!keep.contains(file)) {
             dir.remove(file);
+        }
     }
 }
 
@@ -364,8 +386,9 @@ void TrdDeviceManage::WriteHeartbeat()
     const QByteArray stamp = Stamp(QStringLiteral("[yyyy-MM-dd hh:mm:ss.zzz]")).toLocal8Bit();
     QFile file(strCfg + QStringLiteral("service.hb"));
     // Unbuffered: the stamp goes out in one write call right after the truncation.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return;
+    }
     file.write(stamp);
     file.close();
 }

@@ -26,9 +26,10 @@ QString Text(ipp_attribute_t* attr, int index = 0)
 ipp_t* NewRequest(ipp_op_t operation, const QString& printerUri)
 {
     ipp_t* request = ippNewRequest(operation);
-    if (!printerUri.isEmpty())
+    if (!printerUri.isEmpty()) {
         ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                      printerUri.toUtf8().constData());
+    }
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                  cupsUser());
     return request;
@@ -37,8 +38,9 @@ ipp_t* NewRequest(ipp_op_t operation, const QString& printerUri)
 // The first attribute of the next group tagged `tag`, from `attr` on; null when none is left.
 ipp_attribute_t* NextGroup(ipp_t* response, ipp_attribute_t* attr, ipp_tag_t tag)
 {
-    while (attr && ippGetGroupTag(attr) != tag)
+    while (attr && ippGetGroupTag(attr) != tag) {
         attr = ippNextAttribute(response);
+    }
     return attr;
 }
 
@@ -48,14 +50,16 @@ CupsClient::stQueue ReadQueue(ipp_t* response, ipp_attribute_t*& attr)
     CupsClient::stQueue queue;
     for (; attr && ippGetGroupTag(attr) == IPP_TAG_PRINTER; attr = ippNextAttribute(response)) {
         const char* name = ippGetName(attr);
-        if (!name)
+        if (!name) {
             continue;
+        }
         if (!std::strcmp(name, "printer-name") && ippGetValueTag(attr) == IPP_TAG_NAME) {
             const char* value = ippGetString(attr, 0, nullptr);
             queue.baName = value ? QByteArray(value) : QByteArray();
             queue.strName = QString::fromUtf8(queue.baName);
-        } else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI)
+        } else if (!std::strcmp(name, "device-uri") && ippGetValueTag(attr) == IPP_TAG_URI) {
             queue.strDeviceUri = Text(attr);
+        }
     }
     return queue;
 }
@@ -65,14 +69,16 @@ CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
     CupsClient::stJob job;
     for (; attr && ippGetGroupTag(attr) == IPP_TAG_JOB; attr = ippNextAttribute(response)) {
         const char* name = ippGetName(attr);
-        if (!name)
+        if (!name) {
             continue;
+        }
         const QLatin1String key(name);
         if (key == QLatin1String("job-id") && ippGetValueTag(attr) == IPP_TAG_INTEGER) {
             job.iId = ippGetInteger(attr, 0);
         } else if (key == QLatin1String("job-state-reasons")) {
-            for (int i = 0; i < ippGetCount(attr); ++i)
+            for (int i = 0; i < ippGetCount(attr); ++i) {
                 job.listReasons.append(Text(attr, i));
+            }
         } else if (key == QLatin1String("job-printer-state-message")) {
             job.bHasMessage = true;
             job.strMessage = Text(attr);
@@ -91,14 +97,16 @@ std::atomic<int> CupsClient::s_iKept{0};
 CupsClient::~CupsClient()
 {
     Disconnect();
-    if (m_bKeeps)
+    if (m_bKeeps) {
         s_iKept.fetch_sub(1);
+    }
 }
 
 http_t* CupsClient::Connection()
 {
-    if (m_pHttp)
+    if (m_pHttp) {
         return m_pHttp;
+    }
     // cupsServer() reads CUPS_SERVER and client.conf like every CUPS tool; a path is the
     // scheduler's local socket.
     m_pHttp = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
@@ -106,16 +114,18 @@ http_t* CupsClient::Connection()
     if (m_pHttp) {
         httpSetTimeout(m_pHttp, TIMEOUT_MS / 1000.0, GiveUp, nullptr);
         ++m_iConnects;
-        for (int kept = s_iKept.load(); !m_bKeeps && kept < KEPT_MAX;)
+        for (int kept = s_iKept.load(); !m_bKeeps && kept < KEPT_MAX;) {
             m_bKeeps = s_iKept.compare_exchange_weak(kept, kept + 1);
+        }
     }
     return m_pHttp;
 }
 
 void CupsClient::Disconnect()
 {
-    if (m_pHttp)
+    if (m_pHttp) {
         httpClose(m_pHttp);
+    }
     m_pHttp = nullptr;
 }
 
@@ -126,25 +136,29 @@ QString CupsClient::PrinterUri(const QString& queue)
     char uri[HTTP_MAX_URI];
     if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
                          ippPort(), "/printers/%s",
-                         queue.toUtf8().constData()) != HTTP_URI_STATUS_OK)
+                         queue.toUtf8().constData()) != HTTP_URI_STATUS_OK) {
         return QString();
+    }
     return QString::fromUtf8(uri);
 }
 
 ipp_t* CupsClient::Ask(ipp_t* request, bool* answered)
 {
-    if (answered)
+    if (answered) {
         *answered = false;
+    }
     // A kept connection may have been closed by a scheduler restarted since the last question;
     // then one fresh connection gets a second try. A fresh one that fails means CUPS is down.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool fresh = m_pHttp == nullptr;
         http_t* http = Connection();
-        if (!http)
+        if (!http) {
             break;
+        }
         ipp_t* copy = fresh ? nullptr : ippNew();
-        if (copy)
+        if (copy) {
             ippCopyAttributes(copy, request, 1, nullptr, nullptr);
+        }
         if (copy) {
             ippSetOperation(copy, ippGetOperation(request));
             ippSetRequestId(copy, ippGetRequestId(request));
@@ -152,22 +166,27 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered)
         ipp_t* response = cupsDoRequest(http, request, "/");
         request = copy;
         if (response) {
-            if (!m_bKeeps)
+            if (!m_bKeeps) {
                 Disconnect();
-            if (request)
+            }
+            if (request) {
                 ippDelete(request);
-            if (answered)
+            }
+            if (answered) {
                 *answered = true;
+            }
             return response;
         }
         // A late answer is not a dropped connection: asking again would only wait again.
         const bool timedOut = httpError(http) == ETIMEDOUT;
         Disconnect();
-        if (fresh || timedOut || !request)
+        if (fresh || timedOut || !request) {
             break;
+        }
     }
-    if (request)
+    if (request) {
         ippDelete(request);
+    }
     return nullptr;
 }
 
@@ -179,14 +198,16 @@ bool CupsClient::GetQueues(QList<stQueue>& queues)
                   int(std::size(c_queueAttributes)), nullptr, c_queueAttributes);
     bool answered = false;
     ipp_t* response = Ask(request, &answered);
-    if (!response)
+    if (!response) {
         return false;
+    }
     // No queue at all is a "not found" answer: an empty list, which is the truth.
     for (ipp_attribute_t* attr = NextGroup(response, ippFirstAttribute(response), IPP_TAG_PRINTER);
          attr; attr = NextGroup(response, attr, IPP_TAG_PRINTER)) {
         const stQueue queue = ReadQueue(response, attr);
-        if (!queue.strName.isEmpty())
+        if (!queue.strName.isEmpty()) {
             queues.append(queue);
+        }
     }
     ippDelete(response);
     return answered;
@@ -194,17 +215,20 @@ bool CupsClient::GetQueues(QList<stQueue>& queues)
 
 bool CupsClient::IsPrinting(const QString& queue, bool* answered)
 {
-    if (answered)
+    if (answered) {
         *answered = false;
+    }
     const QString uri = PrinterUri(queue);
-    if (uri.isEmpty())
+    if (uri.isEmpty()) {
         return false;
+    }
     ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                  "printer-state");
     ipp_t* response = Ask(request, answered);
-    if (!response)
+    if (!response) {
         return false;
+    }
     ipp_attribute_t* state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
     const bool printing = state && ippGetInteger(state, 0) == IPP_PSTATE_PROCESSING;
     ippDelete(response);
@@ -215,8 +239,9 @@ bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<
 {
     jobs.clear();
     const QString uri = PrinterUri(queue);
-    if (uri.isEmpty())
+    if (uri.isEmpty()) {
         return false;
+    }
     const QByteArray printerUri = uri.toUtf8();
 
     ipp_t* request = NewRequest(IPP_OP_GET_JOBS, uri);
@@ -226,21 +251,24 @@ bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<
                   int(std::size(c_jobAttributes)), nullptr, c_jobAttributes);
     bool answered = false;
     ipp_t* response = Ask(request, &answered);
-    if (!response)
+    if (!response) {
         return false;
+    }
     for (ipp_attribute_t* attr = NextGroup(response, ippFirstAttribute(response), IPP_TAG_JOB);
          attr; attr = NextGroup(response, attr, IPP_TAG_JOB)) {
         const stJob job = ReadJob(response, attr);
-        if (job.iId > 0)
+        if (job.iId > 0) {
             jobs.append(job);
+        }
     }
     ippDelete(response);
 
     for (const int id : alsoIds) {
         const bool listed = std::any_of(jobs.cbegin(), jobs.cend(),
                                         [id](const stJob& job) { return job.iId == id; });
-        if (listed || id <= 0)
+        if (listed || id <= 0) {
             continue;
+        }
         ipp_t* single = NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, uri);
         ippAddInteger(single, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", id);
         ippAddStrings(single, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
@@ -255,8 +283,9 @@ bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<
         ipp_attribute_t* first = NextGroup(answer, ippFirstAttribute(answer), IPP_TAG_JOB);
         if (first) {
             const stJob job = ReadJob(answer, first);
-            if (job.iId == id)
+            if (job.iId == id) {
                 jobs.append(job);
+            }
         }
         ippDelete(answer);
     }

@@ -29,13 +29,15 @@ const std::vector<char*>& ToolEnvironment()
         std::vector<char*> env;
         for (char** entry = environ; entry && *entry; ++entry) {
             if (std::strncmp(*entry, "LC_ALL=", 7) == 0 ||
-                std::strncmp(*entry, "LANGUAGE=", 9) == 0)
+                std::strncmp(*entry, "LANGUAGE=", 9) == 0) {
                 continue;
+            }
             s_storage.emplace_back(*entry);
         }
         s_storage.emplace_back("LC_ALL=C");
-        for (QByteArray& entry : s_storage)
+        for (QByteArray& entry : s_storage) {
             env.push_back(entry.data());
+        }
         env.push_back(nullptr);
         return env;
     }();
@@ -53,10 +55,11 @@ int SpawnAndWait(const char* path, bool searchPath, char* const argv[],
     // Close-on-exec, so that tools other threads start at the same time do not hold the write
     // end open; the tool's own copy on descriptor 2 is made by dup2, which clears the flag.
     const bool logging = !passThrough && UtilLog::IsEnabled() && pipe2(errPipe, O_CLOEXEC) == 0;
-    if (logging)
+    if (logging) {
         posix_spawn_file_actions_adddup2(actions, errPipe[1], STDERR_FILENO);
-    else if (!passThrough)
+    } else if (!passThrough) {
         posix_spawn_file_actions_addopen(actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    }
 
     pid_t pid = -1;
     char* const* env = ToolEnvironment().data();
@@ -69,27 +72,33 @@ int SpawnAndWait(const char* path, bool searchPath, char* const argv[],
         // Drained to the end even beyond the limit: a tool blocked on a full pipe never exits.
         while (*spawnError == 0) {
             const ssize_t n = read(errPipe[0], buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
+            if (n < 0 && errno == EINTR) {
                 continue;
-            if (n <= 0)
+            }
+            if (n <= 0) {
                 break;
+            }
             const int room = CupsTool::MAX_ERROR_BYTES - text.size();
-            if (room > 0)
+            if (room > 0) {
                 text.append(buffer, std::min(static_cast<int>(n), room));
+            }
         }
         close(errPipe[0]);
     }
-    if (*spawnError != 0)
+    if (*spawnError != 0) {
         return -1;
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
+        if (errno != EINTR) {
             return -1;
+        }
     }
     for (const QByteArray& line : text.split('\n')) {
-        if (!line.trimmed().isEmpty())
+        if (!line.trimmed().isEmpty()) {
             WriteStringLog(__FILE__, __LINE__, caller, QStringLiteral("tool error output: %s"),
                            line.constData());
+        }
     }
     return status;
 }
@@ -121,8 +130,9 @@ bool CupsTool::Run(const char* format, const QStringList& values, const char* ca
     if (!built.bOk) {
         WriteStringLog(__FILE__, __LINE__, caller, QStringLiteral("command refused (%s): %s"),
                        built.strError.toLocal8Bit().constData(), format);
-        if (status)
+        if (status) {
             *status = -1;
+        }
         return false;
     }
     // Most commands are a tool, its arguments and an output file: those start the tool
@@ -130,28 +140,32 @@ bool CupsTool::Run(const char* format, const QStringList& values, const char* ca
     // (the single-instance check's pipe) goes through the shell.
     const ShellCommand::Words words = ShellCommand::Split(format, encoded);
     const int rc = words.bSimple ? RunWords(words, caller) : RunShell(built.command, caller);
-    if (status)
+    if (status) {
         *status = rc;
+    }
     return true;
 }
 
 int CupsTool::RunWords(const ShellCommand::Words& words, const char* caller)
 {
     std::vector<char*> argv;
-    for (const QByteArray& word : words.argv)
+    for (const QByteArray& word : words.argv) {
         argv.push_back(const_cast<char*>(word.constData()));
+    }
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!words.redirect.isEmpty())
+    if (!words.redirect.isEmpty()) {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, words.redirect.constData(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    }
     int spawnError = 0;
     const int status = SpawnAndWait(argv.front(), true, argv.data(), &actions, caller, &spawnError);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawnError != 0)
+    if (spawnError != 0) {
         return 127 << 8; // what the shell reports for a command it cannot start
+    }
     return status;
 }
 
@@ -166,14 +180,16 @@ QStringList CupsTool::ReadAndRemove(const QString& path, bool* opened)
             QByteArray raw = file.readLine(MAX_OUTPUT_BYTES - total);
             total += raw.size();
             const int nul = raw.indexOf('\0');
-            if (nul >= 0)
+            if (nul >= 0) {
                 raw.truncate(nul);
+            }
             lines.append(QString::fromUtf8(raw));
         }
         file.close();
     }
     QFile::remove(path);
-    if (opened)
+    if (opened) {
         *opened = ok;
+    }
     return lines;
 }

@@ -17,10 +17,12 @@ int InstanceGuard::CountProcessLines(const QStringList& psLines, const QString& 
     int count = 0;
     for (const QString& line : psLines) {
         const QStringList parts = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (parts.size() < 4)
+        if (parts.size() < 4) {
             continue;
-        if (parts.at(3).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+        }
+        if (parts.at(3).trimmed().compare(name, Qt::CaseInsensitive) == 0) {
             ++count;
+        }
     }
     return count;
 }

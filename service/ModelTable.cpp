@@ -43,8 +43,9 @@ const stModelInfo c_stModelInfoList[MODEL_COUNT] = {
 const stModelInfo* ModelTable::FindByModelName(const QString& modelName)
 {
     for (const stModelInfo& row : c_stModelInfoList) {
-        if (modelName.compare(row.strModelName, Qt::CaseInsensitive) == 0)
+        if (modelName.compare(row.strModelName, Qt::CaseInsensitive) == 0) {
             return &row;
+        }
     }
     return nullptr;
 }
@@ -52,8 +53,9 @@ const stModelInfo* ModelTable::FindByModelName(const QString& modelName)
 const stModelInfo* ModelTable::FindByPortText(const QString& port)
 {
     for (const stModelInfo& row : c_stModelInfoList) {
-        if (port.contains(row.strModelKey + QLatin1Char('?'), Qt::CaseSensitive))
+        if (port.contains(row.strModelKey + QLatin1Char('?'), Qt::CaseSensitive)) {
             return &row;
+        }
     }
     return nullptr;
 }
@@ -61,8 +63,9 @@ const stModelInfo* ModelTable::FindByPortText(const QString& port)
 const stModelInfo* ModelTable::FindByModelKey(const QString& key)
 {
     for (const stModelInfo& row : c_stModelInfoList) {
-        if (key.compare(row.strModelKey, Qt::CaseInsensitive) == 0)
+        if (key.compare(row.strModelKey, Qt::CaseInsensitive) == 0) {
             return &row;
+        }
     }
     return nullptr;
 }

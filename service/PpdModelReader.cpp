@@ -14,8 +14,9 @@ constexpr int MODEL_NAME_KEY_LENGTH = sizeof(c_szModelNameKey) - 1;
 bool IsAscii(const QString& text)
 {
     for (const QChar c : text) {
-        if (c.unicode() > 0x7F)
+        if (c.unicode() > 0x7F) {
             return false;
+        }
     }
     return true;
 }
@@ -25,30 +26,37 @@ bool PpdModelReader::MatchLine(const QByteArray& rawLine, QTextCodec* codec, QSt
 {
     QByteArray line = rawLine;
     const int nul = line.indexOf('\0');
-    if (nul >= 0)
+    if (nul >= 0) {
         line.truncate(nul);
+    }
     if (line.size() < MODEL_NAME_KEY_LENGTH ||
-        qstrnicmp(line.constData(), c_szModelNameKey, MODEL_NAME_KEY_LENGTH) != 0)
+        qstrnicmp(line.constData(), c_szModelNameKey, MODEL_NAME_KEY_LENGTH) != 0) {
         return false;
+    }
 
     // Bytes that are not UTF-8 make the line something else than a model name: never guess.
     QTextCodec::ConverterState state;
     const QString text = codec->toUnicode(line.constData(), line.size(), &state);
-    if (state.invalidChars > 0 || state.remainingChars > 0)
+    if (state.invalidChars > 0 || state.remainingChars > 0) {
         return false;
+    }
 
     const QStringList pieces = text.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    if (pieces.size() < 2)
+    if (pieces.size() < 2) {
         return false;
+    }
     QString value = pieces.at(1).trimmed();
-    if (value.startsWith(QLatin1Char('"')))
+    if (value.startsWith(QLatin1Char('"'))) {
         value.remove(0, 1);
-    if (value.endsWith(QLatin1Char('"')))
+    }
+    if (value.endsWith(QLatin1Char('"'))) {
         value.chop(1);
+    }
     // Every display name is ASCII; this also keeps Unicode case folding from making a foreign
     // letter equal to one of ours.
-    if (value.isEmpty() || !IsAscii(value) || !ModelTable::FindByModelName(value))
+    if (value.isEmpty() || !IsAscii(value) || !ModelTable::FindByModelName(value)) {
         return false;
+    }
     model = value;
     return true;
 }
@@ -56,27 +64,31 @@ bool PpdModelReader::MatchLine(const QByteArray& rawLine, QTextCodec* codec, QSt
 bool PpdModelReader::FindModel(const QString& path, QTextCodec* codec, QString& model)
 {
     // A regular file only: a FIFO or device node put there would block or never end.
-    if (!QFileInfo(path).isFile())
+    if (!QFileInfo(path).isFile()) {
         return false;
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         return false;
+    }
 
     char buffer[MAX_LINE_BYTES + 1];
     qint64 total = 0;
     bool overlong = false; // inside the rest of a line longer than MAX_LINE_BYTES
     while (total < MAX_TOTAL_BYTES) {
         const qint64 n = file.readLine(buffer, sizeof buffer);
-        if (n <= 0)
+        if (n <= 0) {
             break;
+        }
         total += n;
         const bool complete = buffer[n - 1] == '\n' || file.atEnd();
         if (overlong || !complete) {
             overlong = !complete;
             continue;
         }
-        if (MatchLine(QByteArray(buffer, static_cast<int>(n)), codec, model))
+        if (MatchLine(QByteArray(buffer, static_cast<int>(n)), codec, model)) {
             return true;
+        }
     }
     return false;
 }

@@ -19,8 +19,9 @@ QByteArray ShellCommand::EscapeForDoubleQuotes(const QByteArray& value)
     QByteArray out;
     out.reserve(value.size() + 8);
     for (char c : value) {
-        if (c == '"' || c == '\\' || c == '$' || c == '`')
+        if (c == '"' || c == '\\' || c == '$' || c == '`') {
             out.append('\\');
+        }
         out.append(c);
     }
     return out;
@@ -29,16 +30,19 @@ QByteArray ShellCommand::EscapeForDoubleQuotes(const QByteArray& value)
 QByteArray ShellCommand::QuoteWord(const QByteArray& value)
 {
     bool plain = !value.isEmpty();
-    for (char c : value)
+    for (char c : value) {
         plain = plain && IsPlainChar(c);
-    if (plain)
+    }
+    if (plain) {
         return value;
+    }
     QByteArray out("'");
     for (char c : value) {
-        if (c == '\'')
+        if (c == '\'') {
             out.append("'\\''");
-        else
+        } else {
             out.append(c);
+        }
     }
     out.append('\'');
     return out;
@@ -95,8 +99,9 @@ QList<QByteArray> ShellCommand::Encode(const QStringList& values)
 {
     QList<QByteArray> encoded;
     encoded.reserve(values.size());
-    for (const QString& value : values)
+    for (const QString& value : values) {
         encoded.append(value.toLocal8Bit());
+    }
     return encoded;
 }
 
@@ -115,11 +120,13 @@ ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArr
     bool redirectNext = false;
     int next = 0;
     auto endWord = [&]() -> bool {
-        if (!started)
+        if (!started) {
             return true;
+        }
         if (redirectNext) {
-            if (token.isEmpty() || !words.redirect.isEmpty())
+            if (token.isEmpty() || !words.redirect.isEmpty()) {
                 return false;
+            }
             words.redirect = token;
             redirectNext = false;
         } else {
@@ -135,8 +142,9 @@ ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArr
             if (fmt.at(i + 1) == '%') {
                 token.append('%');
             } else {
-                if (next >= values.size())
+                if (next >= values.size()) {
                     return Words();
+                }
                 token.append(values.at(next++));
             }
             started = true;
@@ -146,15 +154,18 @@ ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArr
             started = true;
         } else if (inQuotes) {
             // What the shell would still interpret inside double quotes.
-            if (c == '$' || c == '`' || c == '\\')
+            if (c == '$' || c == '`' || c == '\\') {
                 return Words();
+            }
             token.append(c);
         } else if (c == ' ') {
-            if (!endWord())
+            if (!endWord()) {
                 return Words();
+            }
         } else if (c == '>') {
-            if (!endWord() || redirectNext || !words.redirect.isEmpty())
+            if (!endWord() || redirectNext || !words.redirect.isEmpty()) {
                 return Words();
+            }
             redirectNext = true;
         } else if (std::strchr("|;&<$`'()\\*?[]~#{}!\t\n=", c)) {
             return Words();
@@ -163,8 +174,9 @@ ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArr
             started = true;
         }
     }
-    if (inQuotes || !endWord() || redirectNext || next != values.size() || words.argv.isEmpty())
+    if (inQuotes || !endWord() || redirectNext || next != values.size() || words.argv.isEmpty()) {
         return Words();
+    }
     words.bSimple = true;
     return words;
 }

@@ -43,8 +43,9 @@ void UtilLog::SetLogEnable(bool on)
 void UtilLog::WriteLine(const char* file, int line, const char* function, const char* message)
 {
     QMutexLocker lock(&s_mutexLog);
-    if (!s_bEnable.load(std::memory_order_relaxed) || s_strLogName.isNull())
+    if (!s_bEnable.load(std::memory_order_relaxed) || s_strLogName.isNull()) {
         return;
+    }
     const QString text =
         QDateTime::currentDateTime().toString(QStringLiteral("[yyyy-MM-dd hh:mm:ss.zzz] (")) +
         QString::fromUtf8(file) + QLatin1Char('@') + QString::number(line) + QLatin1Char(' ') +

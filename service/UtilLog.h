@@ -37,8 +37,9 @@ void WriteStringLog(const char* file, int line, const char* function, const QStr
 {
     static_assert(((std::is_arithmetic<Args>::value || std::is_pointer<Args>::value) && ...),
                   "log arguments must be numbers or C strings");
-    if (!UtilLog::IsEnabled())
+    if (!UtilLog::IsEnabled()) {
         return;
+    }
     char buffer[UtilLog::MESSAGE_MAX + 1] = {};
     const QByteArray fmt = format.toLocal8Bit();
     if constexpr (sizeof...(Args) == 0) {

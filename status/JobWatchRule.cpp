@@ -5,8 +5,9 @@ bool WasPrinting(const QList<stJobState>& previous, const QString& jobId)
 {
     for (const stJobState& job : previous) {
         if (job.strJobID == jobId && (job.iStatus == JobWatchRule::JOB_PRINTING ||
-                                      job.iStatus == JobWatchRule::JOB_STOPPING))
+                                      job.iStatus == JobWatchRule::JOB_STOPPING)) {
             return true;
+        }
     }
     return false;
 }
@@ -22,12 +23,14 @@ QList<int> JobWatchRule::WatchedIds(const QString& queue, const QList<stJobState
     QList<int> ids;
     const QString prefix = queue + QLatin1Char('-');
     for (const stJobState& job : previous) {
-        if (!job.strJobID.startsWith(prefix))
+        if (!job.strJobID.startsWith(prefix)) {
             continue;
+        }
         bool ok = false;
         const int id = job.strJobID.mid(prefix.size()).toInt(&ok);
-        if (ok && id > 0 && !ids.contains(id))
+        if (ok && id > 0 && !ids.contains(id)) {
             ids.append(id);
+        }
     }
     return ids;
 }
@@ -40,8 +43,9 @@ JobWatchRule::stPass JobWatchRule::Apply(const QString& queue, const QList<CupsC
         stJobState current;
         current.strJobID = JobId(queue, job.iId);
         current.iStatus = JOB_LISTED;
-        if (job.listReasons.isEmpty())
+        if (job.listReasons.isEmpty()) {
             continue;
+        }
         // The message is the printer's, copied into the job while it prints.
         const bool processing =
             job.bHasMessage && job.strMessage.contains(QLatin1String("Processing"));
@@ -52,14 +56,16 @@ JobWatchRule::stPass JobWatchRule::Apply(const QString& queue, const QList<CupsC
             current.iStatus = JOB_NO_ALERT;
         } else if (reasons.contains(QLatin1String("job-printing"))) {
             current.iStatus = JOB_PRINTING;
-            if (offlineCancel)
+            if (offlineCancel) {
                 pass.listActions.append({ACTION_OFFLINE_CANCEL, current.strJobID});
-            else
+            } else {
                 pass.listJobs.append(current);
+            }
         } else if (reasons.contains(QLatin1String("job-canceled-by-user"))) {
             current.iStatus = JOB_CANCELED_BY_USER;
-            if (WasPrinting(previous, current.strJobID))
+            if (WasPrinting(previous, current.strJobID)) {
                 pass.listActions.append({ACTION_PRINTER_CANCEL, current.strJobID});
+            }
         } else if (processing) {
             current.iStatus = JOB_PRINTING;
             pass.listJobs.append(current);

@@ -4,10 +4,12 @@
 
 bool OfflineCancelRule::Fires(int connectType, int workerStatus, int sharedStatus)
 {
-    if (workerStatus != PRINTER_STATUS_UNKNOWN)
+    if (workerStatus != PRINTER_STATUS_UNKNOWN) {
         return false;
-    if (connectType == CONNECT_TYPE_USB)
+    }
+    if (connectType == CONNECT_TYPE_USB) {
         return sharedStatus != PRINTER_STATUS_UNKNOWN;
+    }
     // A network printer may drop off the network for a while; after these earlier states its
     // jobs are left to CUPS.
     switch (sharedStatus) {

@@ -19,8 +19,9 @@ bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* 
     QFile file(path);
     // Unbuffered, so a full disk shows in the write itself rather than in a close that
     // cannot report it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return false;
+    }
     const qint64 written =
         len > 0 ? file.write(reinterpret_cast<const char*>(buf), static_cast<qint64>(len)) : 0;
     file.close();
@@ -32,8 +33,9 @@ QList<enErrorStatus> MapErrorCodes(const std::vector<std::uint64_t>& codes)
 {
     QList<enErrorStatus> list;
     list.reserve(static_cast<int>(codes.size()));
-    for (std::uint64_t code : codes)
+    for (std::uint64_t code : codes) {
         list.append(GetErrorStatusEnum(static_cast<unsigned long>(code)));
+    }
     return list;
 }
 } // namespace
@@ -43,8 +45,9 @@ bool StatusEvaluator::Decode(const unsigned char* buf, unsigned long len, stPrin
     // The decoder keeps its texts in fixed buffers of a few kilobytes; keep them off the stack
     // of a worker thread.
     const auto reply = std::make_unique<UtilPrinterStatus>();
-    if (!reply->parseRecvBuf(buf, len))
+    if (!reply->parseRecvBuf(buf, len)) {
         return false;
+    }
 
     // Built whole and assigned at once, so no field of an earlier reply survives.
     stPrinterState decoded;

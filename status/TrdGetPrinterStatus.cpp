@@ -60,8 +60,9 @@ void TrdGetPrinterStatus::Init(int index, QList<stPrinterManager>* printerList)
 
 void TrdGetPrinterStatus::SlotTaskStart()
 {
-    if (!BeginTask())
+    if (!BeginTask()) {
         return;
+    }
 
     for (;;) {
         int interval = INTERVAL_NO_ENTRY;
@@ -71,13 +72,15 @@ void TrdGetPrinterStatus::SlotTaskStart()
             inList = EntryAtIndex() != nullptr;
         }
         if (!inList) {
-            if (WaitForSleep(INTERVAL_NO_ENTRY))
+            if (WaitForSleep(INTERVAL_NO_ENTRY)) {
                 return;
+            }
             continue;
         }
         if (!CheckNeedStatus(interval)) {
-            if (WaitForSleep(interval))
+            if (WaitForSleep(interval)) {
                 return;
+            }
             continue;
         }
 
@@ -86,11 +89,13 @@ void TrdGetPrinterStatus::SlotTaskStart()
             // The list may have shrunk since the check: then the next round idles.
             const stPrinterManager* entry = EntryAtIndex();
             inList = entry != nullptr;
-            if (inList)
+            if (inList) {
                 stPrinter = *entry;
+            }
         }
-        if (!inList)
+        if (!inList) {
             continue;
+        }
 
         const stPrinterInfo& info = stPrinter.stInfo;
         ORVO_LOG(QStringLiteral("try to connect ") + info.strName);
@@ -100,26 +105,30 @@ void TrdGetPrinterStatus::SlotTaskStart()
             ORVO_LOG(QStringLiteral("connect %s fail, ret = %d"),
                      info.strName.toLocal8Bit().constData(), ret);
             bool unreachable = false;
-            if (usb)
+            if (usb) {
                 unreachable = ret == UsbStatusChannel::RESULT_NO_DEVICE;
-            else
+            } else {
                 unreachable = ++stPrinter.stState.iFailCount > MAX_NET_FAILURES;
-            if (unreachable)
+            }
+            if (unreachable) {
                 MarkUnreachable(stPrinter);
+            }
         }
 
         for (int pass = 0; pass < JOB_WATCH_PASSES; ++pass) {
             CheckJobStatus();
             // Quitting drops this iteration: the list keeps what the last one wrote.
-            if (WaitForSleep(interval / JOB_WATCH_PASSES))
+            if (WaitForSleep(interval / JOB_WATCH_PASSES)) {
                 return;
+            }
         }
 
         SharedListGuard lock;
         // The device manager may have replaced the list meanwhile: an entry of another queue
         // or URI at this position is not this printer's.
-        if (OwnEntry())
+        if (OwnEntry()) {
             (*pPrinterList)[iIndex] = stPrinter;
+        }
     }
 }
 
@@ -130,8 +139,9 @@ void TrdGetPrinterStatus::SlotThreadQuit()
 
 const stPrinterManager* TrdGetPrinterStatus::EntryAtIndex() const
 {
-    if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size())
+    if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size()) {
         return nullptr;
+    }
     return &pPrinterList->at(iIndex);
 }
 
@@ -139,8 +149,9 @@ const stPrinterManager* TrdGetPrinterStatus::OwnEntry() const
 {
     const stPrinterManager* entry = EntryAtIndex();
     if (!entry || entry->stInfo.strName != stPrinter.stInfo.strName ||
-        entry->stInfo.strURI != stPrinter.stInfo.strURI)
+        entry->stInfo.strURI != stPrinter.stInfo.strURI) {
         return nullptr;
+    }
     return entry;
 }
 
@@ -177,8 +188,9 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
 
     // An idle network printer is asked only while CUPS has a job printing on it. A CUPS that
     // does not answer counts as not printing.
-    if (!m_cups.IsPrinting(name))
+    if (!m_cups.IsPrinting(name)) {
         return false;
+    }
     interval = INTERVAL_NET;
     return true;
 }
@@ -194,10 +206,12 @@ namespace {
 void LogUsbExchange(const char* function, const UsbStatusChannel::stExchange& exchange,
                     bool withClaimCode)
 {
-    if (exchange.bDriverActive)
+    if (exchange.bDriverActive) {
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Kernel Driver Active"));
-    if (exchange.bDriverDetached)
+    }
+    if (exchange.bDriverDetached) {
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Kernel Driver Detached!"));
+    }
     switch (exchange.iResult) {
     case UsbStatusChannel::RESULT_INIT_FAILED:
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Init Error"));
@@ -216,11 +230,12 @@ void LogUsbExchange(const char* function, const UsbStatusChannel::stExchange& ex
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Cannot open device"));
         break;
     case UsbStatusChannel::RESULT_NO_INTERFACE:
-        if (withClaimCode)
+        if (withClaimCode) {
             WriteStringLog(__FILE__, __LINE__, function,
                            QStringLiteral("Cannot Claim Interface,ret = %d"), exchange.iClaimError);
-        else
+        } else {
             WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Cannot Claim Interface"));
+        }
         break;
     case UsbStatusChannel::RESULT_EXCEPTION:
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("throw error"));
@@ -234,8 +249,9 @@ void LogUsbExchange(const char* function, const UsbStatusChannel::stExchange& ex
 bool TrdGetPrinterStatus::GetPrinterVidPid(QString port, int& vid, int& pid)
 {
     const stModelInfo* model = ModelTable::FindByPortText(port);
-    if (!model)
+    if (!model) {
         return false;
+    }
     vid = model->iVid;
     pid = model->iPid;
     return true;
@@ -249,10 +265,11 @@ int TrdGetPrinterStatus::GetPrinterStatusUSB(QString port)
     LogUsbExchange("GetPrinterStatusUSB", exchange, true);
 
     int transfer = exchange.iTransfer;
-    if (exchange.iResult == UsbStatusChannel::RESULT_EXCEPTION)
+    if (exchange.iResult == UsbStatusChannel::RESULT_EXCEPTION) {
         transfer = UsbStatusChannel::RESULT_EXCEPTION;
-    else if (exchange.iResult != UsbStatusChannel::RESULT_TRANSFERRED)
+    } else if (exchange.iResult != UsbStatusChannel::RESULT_TRANSFERRED) {
         return exchange.iResult;
+    }
 
     // A failed transfer still reaches the evaluation, so the status file shows it.
     return CheckPrinterStatus(buffer, UsbStatusChannel::ReplyLength(transfer));
@@ -264,8 +281,9 @@ int TrdGetPrinterStatus::CancelPrinterJob(QString port)
     const UsbStatusChannel::stExchange exchange =
         UsbStatusChannel::Exchange(port, UsbStatusChannel::REQUEST_CANCEL, buffer);
     LogUsbExchange("CancelPrinterJob", exchange, false);
-    if (exchange.iResult != UsbStatusChannel::RESULT_TRANSFERRED)
+    if (exchange.iResult != UsbStatusChannel::RESULT_TRANSFERRED) {
         return exchange.iResult;
+    }
     return exchange.iTransfer;
 }
 
@@ -273,8 +291,9 @@ int TrdGetPrinterStatus::GetPrinterStatusUDP(QString host)
 {
     unsigned char buffer[UdpStatusChannel::BUFFER_SIZE];
     const int received = UdpStatusChannel::Poll(host, buffer);
-    if (received < 0)
+    if (received < 0) {
         return received;
+    }
     return CheckPrinterStatus(buffer, static_cast<unsigned long>(received));
 }
 
@@ -302,21 +321,24 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
             // A reply that did not reach the file (read-only or full disk) must not count as
             // published: forgetting it makes the next reply, even an identical one, write
             // again once the disk takes it, instead of leaving a stale or empty file behind.
-            if (!StatusEvaluator::WriteStatusFile(path, buf, len))
+            if (!StatusEvaluator::WriteStatusFile(path, buf, len)) {
                 iLastRecvLen = -1;
+            }
         }
     }
 
-    if (!StatusEvaluator::Decode(buf, len, stPrinter.stState))
+    if (!StatusEvaluator::Decode(buf, len, stPrinter.stState)) {
         return -1;
+    }
     return 0;
 }
 
 bool TrdGetPrinterStatus::CheckRecvBufChange(unsigned char* buf, unsigned long len)
 {
     const unsigned long remembered = static_cast<unsigned long>(iLastRecvLen);
-    if (len == remembered && (len == 0 || std::memcmp(buf, ucLastRecvBuf, len) == 0))
+    if (len == remembered && (len == 0 || std::memcmp(buf, ucLastRecvBuf, len) == 0)) {
         return false;
+    }
     if (len > sizeof ucLastRecvBuf) {
         // Larger than any channel delivers: cannot be remembered, so the next reply counts
         // as changed whatever it holds.
@@ -343,8 +365,9 @@ int TrdGetPrinterStatus::CheckJobStatus()
     int sharedStatus = PRINTER_STATUS_UNKNOWN;
     {
         SharedListGuard lock;
-        if (const stPrinterManager* entry = OwnEntry())
+        if (const stPrinterManager* entry = OwnEntry()) {
             sharedStatus = entry->stState.iStatus;
+        }
     }
     const bool offline =
         OfflineCancelRule::Fires(info.iConnectType, stPrinter.stState.iStatus, sharedStatus);
@@ -361,8 +384,9 @@ int TrdGetPrinterStatus::CheckJobStatus()
             CancelPrinterJob(info.strPort);
         }
     }
-    for (int i = 0; i < pass.listJobs.size(); ++i)
+    for (int i = 0; i < pass.listJobs.size(); ++i) {
         ORVO_LOG(QStringLiteral("job[%d] status: %d"), i, pass.listJobs.at(i).iStatus);
+    }
 
     stPrinter.listJobState = pass.listJobs;
     return 0;

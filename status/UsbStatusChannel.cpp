@@ -12,8 +12,9 @@ std::atomic<UsbStatusChannel::StepHook> s_pStepHook{nullptr};
 
 void ReachStep(const char* step)
 {
-    if (const UsbStatusChannel::StepHook hook = s_pStepHook.load(std::memory_order_acquire))
+    if (const UsbStatusChannel::StepHook hook = s_pStepHook.load(std::memory_order_acquire)) {
         hook(step);
+    }
 }
 
 // Gives back whatever an exchange still holds, on every way out of it.
@@ -27,20 +28,23 @@ public:
     {
         CloseHandle();
         FreeList();
-        if (pContext)
+        if (pContext) {
             libusb_exit(pContext);
+        }
     }
 
     void CloseHandle()
     {
-        if (pHandle)
+        if (pHandle) {
             libusb_close(pHandle);
+        }
         pHandle = nullptr;
     }
     void FreeList()
     {
-        if (pList)
+        if (pList) {
             libusb_free_device_list(pList, 1);
+        }
         pList = nullptr;
     }
 
@@ -98,10 +102,12 @@ void RunExchange(UsbExchangeGuard& guard, const stModelInfo& model, const QStrin
             out.iDescriptorIndex = i;
             return;
         }
-        if (descriptor.idProduct != model.iPid || descriptor.idVendor != model.iVid)
+        if (descriptor.idProduct != model.iPid || descriptor.idVendor != model.iVid) {
             continue;
-        if (IsPrinter(guard, guard.pList[i], descriptor, portSerial))
+        }
+        if (IsPrinter(guard, guard.pList[i], descriptor, portSerial)) {
             break;
+        }
     }
     if (!guard.pHandle) {
         out.iResult = UsbStatusChannel::RESULT_NO_DEVICE;
@@ -154,10 +160,12 @@ UsbStatusChannel::stExchange UsbStatusChannel::Exchange(const QString& port, uns
 
 unsigned long UsbStatusChannel::ReplyLength(int transfer)
 {
-    if (transfer < LIBUSB_ERROR_TIMEOUT)
+    if (transfer < LIBUSB_ERROR_TIMEOUT) {
         return 0;
-    if (transfer > DATA_LENGTH)
+    }
+    if (transfer > DATA_LENGTH) {
         transfer = DATA_LENGTH;
+    }
     return static_cast<unsigned long>(transfer + DATA_OFFSET);
 }
 

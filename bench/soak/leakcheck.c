@@ -20,8 +20,9 @@ static void* wait_for_check(void* arg)
 {
     sigset_t* set = arg;
     int sig = 0;
-    if (sigwait(set, &sig) != 0)
+    if (sigwait(set, &sig) != 0) {
         return NULL;
+    }
     int leaks = 0;
     if (__lsan_do_recoverable_leak_check) {
         fprintf(stderr, "orvo-soak: leak check\n");
@@ -37,17 +38,20 @@ static void* wait_for_check(void* arg)
 static void strip_preload(void)
 {
     const char* preload = getenv("LD_PRELOAD");
-    if (!preload)
+    if (!preload) {
         return;
+    }
     char kept[4096] = "";
     char copy[4096];
     snprintf(copy, sizeof copy, "%s", preload);
     char* save = NULL;
     for (char* item = strtok_r(copy, ": ", &save); item; item = strtok_r(NULL, ": ", &save)) {
-        if (strstr(item, "libasan") || strstr(item, "leakcheck"))
+        if (strstr(item, "libasan") || strstr(item, "leakcheck")) {
             continue;
-        if (kept[0])
+        }
+        if (kept[0]) {
             strncat(kept, ":", sizeof kept - strlen(kept) - 1);
+        }
         strncat(kept, item, sizeof kept - strlen(kept) - 1);
     }
     setenv("LD_PRELOAD", kept, 1);
@@ -61,6 +65,7 @@ __attribute__((constructor)) static void soak_leakcheck_init(void)
     sigaddset(&set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &set, NULL);
     pthread_t thread;
-    if (pthread_create(&thread, NULL, wait_for_check, &set) == 0)
+    if (pthread_create(&thread, NULL, wait_for_check, &set) == 0) {
         pthread_detach(thread);
+    }
 }

@@ -2,7 +2,7 @@
 # the demo need. Idempotent and quiet when nothing is missing.
 
 ORVO_PACKAGES=(
-    cmake ninja-build g++ clang pkg-config
+    cmake ninja-build g++ clang clang-format-15 pkg-config
     qtbase5-dev libusb-1.0-0-dev libcups2-dev
     cups cups-client cups-bsd
     umockdev libumockdev-dev libglib2.0-dev

@@ -31,16 +31,18 @@ bool LpstatDeviceParser::ParseLine(const QString& line, stPrinterInfo& info)
                                                               : ParsePositional(pieces, parsed);
     // A queue always has a name; an empty one could only come from a garbled line and would
     // name a hidden status file.
-    if (!ok || parsed.strName.isEmpty())
+    if (!ok || parsed.strName.isEmpty()) {
         return false;
+    }
     info = parsed;
     return true;
 }
 
 bool LpstatDeviceParser::ParseStandard(const QStringList& pieces, stPrinterInfo& info)
 {
-    if (pieces.size() < 4)
+    if (pieces.size() < 4) {
         return false;
+    }
     QString name = pieces.at(2).trimmed();
     name.chop(1); // the colon after the queue name
     const QString candidate = pieces.at(3).trimmed();
@@ -55,8 +57,9 @@ bool LpstatDeviceParser::ParseStandard(const QStringList& pieces, stPrinterInfo&
     if (StartsWithNoCase(candidate, c_strSocket) || StartsWithNoCase(candidate, c_strOrvoSocket)) {
         bool found = false;
         const QString host = DeviceUri::HostOf(candidate, 0, &found);
-        if (!found)
+        if (!found) {
             return false;
+        }
         info.strName = name;
         info.iConnectType = CONNECT_TYPE_NET;
         info.strPort = host;
@@ -68,8 +71,9 @@ bool LpstatDeviceParser::ParseStandard(const QStringList& pieces, stPrinterInfo&
 
 bool LpstatDeviceParser::ParsePositional(const QStringList& pieces, stPrinterInfo& info)
 {
-    if (pieces.size() < 3)
+    if (pieces.size() < 3) {
         return false;
+    }
     const QString name = pieces.at(1).trimmed();
     // The URI may be glued to translated text, as behind the full-width colon of zh_CN.
     const QString text = pieces.at(2).trimmed();
@@ -83,10 +87,12 @@ bool LpstatDeviceParser::ParsePositional(const QStringList& pieces, stPrinterInf
         return true;
     }
     at = text.indexOf(c_strOrvoSocketScheme, 0, Qt::CaseInsensitive);
-    if (at < 0)
+    if (at < 0) {
         at = text.indexOf(c_strSocketScheme, 0, Qt::CaseInsensitive);
-    if (at < 0)
+    }
+    if (at < 0) {
         return false;
+    }
     info.strName = name;
     info.iConnectType = CONNECT_TYPE_NET;
     info.strPort = DeviceUri::HostOf(text, at, nullptr);

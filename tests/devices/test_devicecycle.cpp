@@ -60,8 +60,9 @@ void TestDeviceCycle::initTestCase()
 void TestDeviceCycle::cleanupTestCase()
 {
     // The service never stops its workers; a test has to, before its statics go away.
-    for (TrdGetPrinterStatus* worker : m_manager->Workers())
+    for (TrdGetPrinterStatus* worker : m_manager->Workers()) {
         worker->RequestQuit();
+    }
     for (QThread* thread : m_manager->Threads()) {
         thread->quit();
         QVERIFY2(thread->wait(20000), "a status worker did not stop");
@@ -74,8 +75,9 @@ QStringList TestDeviceCycle::SharedNames() const
 {
     SharedListGuard lock;
     QStringList names;
-    for (const stPrinterManager& entry : m_list)
+    for (const stPrinterManager& entry : m_list) {
         names << entry.stInfo.strName;
+    }
     return names;
 }
 
@@ -85,8 +87,9 @@ QStringList TestDeviceCycle::ListFileNames() const
     settings.setIniCodec("utf-8");
     QStringList names;
     const int count = settings.value(QStringLiteral("Main/Count"), -1).toInt();
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         names << settings.value(QStringLiteral("printer_%1/Name").arg(i)).toString();
+    }
     return names;
 }
 
@@ -166,8 +169,9 @@ void TestDeviceCycle::printerAdded()
 
 void TestDeviceCycle::printerRemoved()
 {
-    for (const char* name : {"A", "B", "C", "stale", "x.DAT"})
+    for (const char* name : {"A", "B", "C", "stale", "x.DAT"}) {
         TESTENV_VERIFY(m_env, m_env.writeFile(Dat(name), "status"));
+    }
     TESTENV_VERIFY(m_env, m_env.removeQueue("B"));
     QCOMPARE(Cycle(), TrdDeviceManage::CYCLE_WAIT_MS);
     VerifyWorkers(3); // worker 2 idles, nobody is stopped
@@ -232,8 +236,9 @@ void TestDeviceCycle::deletedListFileWrittenAgain()
 
 void TestDeviceCycle::allGone()
 {
-    for (const char* name : {"A", "B", "C"})
+    for (const char* name : {"A", "B", "C"}) {
         TESTENV_VERIFY(m_env, m_env.removeQueue(name));
+    }
     const QByteArray before = TestEnv::readFile(ListFile());
     QCOMPARE(Cycle(), TrdDeviceManage::EMPTY_CYCLE_WAIT_MS);
     QCOMPARE(Cycle(), TrdDeviceManage::EMPTY_CYCLE_WAIT_MS);

@@ -41,9 +41,10 @@ namespace {
 QList<CupsClient::stQueue> Queues(const QStringList& specs)
 {
     QList<CupsClient::stQueue> queues;
-    for (const QString& spec : specs)
+    for (const QString& spec : specs) {
         queues.append(
             {spec.section(QLatin1Char(' '), 0, 0), spec.section(QLatin1Char(' '), 1), {}});
+    }
     return queues;
 }
 
@@ -62,11 +63,12 @@ stPrinterInfo Info(const QString& name, int type, const QString& port, const QSt
 QString Describe(const QList<stPrinterInfo>& list)
 {
     QStringList parts;
-    for (const stPrinterInfo& info : list)
+    for (const stPrinterInfo& info : list) {
         parts << QStringLiteral("%1|%2|%3|%4|%5")
                      .arg(info.strName, info.strModel)
                      .arg(info.iConnectType)
                      .arg(info.strPort, info.strURI);
+    }
     return parts.join(QLatin1Char('\n'));
 }
 
@@ -258,8 +260,9 @@ void TestDeviceManage::staleStatusFiles()
     QVERIFY(QDir().mkpath(CfgDir()));
     const QStringList files{"A.dat",     "B.DAT",       "c.dat",           "Büro.dat", "gone.dat",
                             "a.dat.bak", ".hidden.dat", "printerlist.ini", "C.dat"};
-    for (const QString& name : files)
+    for (const QString& name : files) {
         QVERIFY(Touch(CfgDir() + name));
+    }
     QVERIFY(QDir().mkpath(CfgDir() + QStringLiteral("dir.dat")));
     QVERIFY(QFile::link(CfgDir() + QStringLiteral("A.dat"), CfgDir() + QStringLiteral("link.dat")));
 

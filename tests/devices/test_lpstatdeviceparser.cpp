@@ -17,11 +17,13 @@ namespace {
 QList<QByteArray> ReadLines(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         qFatal("cannot read %s", qPrintable(path));
+    }
     QList<QByteArray> lines;
-    while (!file.atEnd())
+    while (!file.atEnd()) {
         lines.append(file.readLine());
+    }
     return lines;
 }
 } // namespace

@@ -56,8 +56,9 @@ stPrinterInfo Net(const QString& name, const QString& key, const QString& host)
 QByteArray TestPrinterListFile::ReadAll() const
 {
     QFile file(Path());
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return QByteArray("<missing>");
+    }
     return file.readAll();
 }
 

@@ -64,12 +64,14 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
                 stPrinterManager copy;
                 {
                     SharedListGuard lock;
-                    if (k >= shared.size())
+                    if (k >= shared.size()) {
                         continue;
+                    }
                     copy = shared.at(k);
                 }
-                if (!Consistent(copy.stInfo))
+                if (!Consistent(copy.stInfo)) {
                     ++torn;
+                }
                 // The poll: new state and jobs, worked on outside the lock.
                 copy.stState.iStatus = 100 + k;
                 copy.stState.strStatusText = copy.stInfo.strName;
@@ -87,19 +89,22 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
 
     for (int i = 1; i <= REPLACEMENTS; ++i) {
         const QList<stPrinterInfo> next = Variant(i);
-        if (!manager.SharedListEquals(next))
+        if (!manager.SharedListEquals(next)) {
             manager.ReplaceSharedList(next);
+        }
         // A state written back always belongs to the entry that carries it.
         SharedListGuard lock;
         for (const stPrinterManager& entry : shared) {
             if (!entry.stState.strStatusText.isEmpty() &&
-                entry.stState.strStatusText != entry.stInfo.strName)
+                entry.stState.strStatusText != entry.stInfo.strName) {
                 ++wrongWriteBack;
+            }
         }
     }
     stop = true;
-    for (std::thread& worker : workers)
+    for (std::thread& worker : workers) {
         worker.join();
+    }
 
     QCOMPARE(torn.load(), 0);
     QCOMPARE(wrongWriteBack.load(), 0);

@@ -26,8 +26,9 @@ QList<Queue> AllQueues()
     const ToolResult listed = ToolRunner::run(QStringLiteral("lpstat"), {QStringLiteral("-v")});
     for (const QString& line : listed.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList pieces = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (pieces.size() >= 4 && line.startsWith(QLatin1String("device for ")))
+        if (pieces.size() >= 4 && line.startsWith(QLatin1String("device for "))) {
             queues.append({pieces.at(2).chopped(1), pieces.at(3)});
+        }
     }
     return queues;
 }
@@ -35,8 +36,9 @@ QList<Queue> AllQueues()
 QStringList QueueNames()
 {
     QStringList names;
-    for (const Queue& queue : AllQueues())
+    for (const Queue& queue : AllQueues()) {
         names.append(queue.strName);
+    }
     names.sort();
     return names;
 }
@@ -44,8 +46,9 @@ QStringList QueueNames()
 QString UriOf(const QString& name)
 {
     for (const Queue& queue : AllQueues()) {
-        if (queue.strName == name)
+        if (queue.strName == name) {
             return queue.strURI;
+        }
     }
     return QString();
 }
@@ -65,8 +68,9 @@ using Kinds_t = QList<QueueCreator::enProblemKind>;
 Kinds_t Kinds(const QList<QueueCreator::stProblem>& problems)
 {
     QList<QueueCreator::enProblemKind> kinds;
-    for (const QueueCreator::stProblem& problem : problems)
+    for (const QueueCreator::stProblem& problem : problems) {
         kinds.append(problem.enKind);
+    }
     return kinds;
 }
 
@@ -116,8 +120,9 @@ private:
     // no queue expected it runs just as often and must create none.
     void CheckUntil(QueueCreator& creator, int queues)
     {
-        for (int run = 0; run < 5 && (queues == 0 || QueueNames().size() < queues); ++run)
+        for (int run = 0; run < 5 && (queues == 0 || QueueNames().size() < queues); ++run) {
             creator.CheckNewPNP(m_manager.GetPrinterInfo(true));
+        }
     }
 
     TestEnv m_env;
@@ -131,8 +136,9 @@ void TestQueueCreator::initTestCase()
 
 void TestQueueCreator::init()
 {
-    for (const QString& name : QueueNames())
+    for (const QString& name : QueueNames()) {
         TESTENV_VERIFY(m_env, m_env.removeQueue(name));
+    }
     TESTENV_VERIFY(m_env, m_env.setUsbDevices({}));
     QFile::remove(MARKER);
     QFile::remove(MARKER + "2");
@@ -140,8 +146,9 @@ void TestQueueCreator::init()
 
 void TestQueueCreator::cleanup()
 {
-    if (!m_env.cupsdRunning())
+    if (!m_env.cupsdRunning()) {
         TESTENV_VERIFY(m_env, m_env.startCupsd());
+    }
     // No report of any run may be left behind in the cfg directory.
     const QStringList left = QDir(FixedPaths::CfgDir()).entryList(QDir::Files);
     QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
@@ -207,10 +214,11 @@ void TestQueueCreator::takenNameGetsNextSuffix()
     QMap<QString, QString> before;
     for (const QString& spec : existing) {
         const QStringList f = spec.split('|');
-        if (f.at(2) == "orvo")
+        if (f.at(2) == "orvo") {
             TESTENV_VERIFY(m_env, m_env.addQueueWithDriver(f.at(0), f.at(1), "Q7020"));
-        else
+        } else {
             TESTENV_VERIFY(m_env, m_env.addRawQueue(f.at(0), f.at(1)));
+        }
         before.insert(f.at(0), UriOf(f.at(0)));
     }
     QueueCreator creator(Discover());
@@ -225,8 +233,9 @@ void TestQueueCreator::takenNameGetsNextSuffix()
     // The queues that were there are untouched: same URI, and a raw one still has no PPD.
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
         QCOMPARE(UriOf(it.key()), it.value());
-        if (!it.value().startsWith("usb:"))
+        if (!it.value().startsWith("usb:")) {
             QVERIFY(!QFile::exists("/etc/cups/ppd/" + it.key() + ".ppd"));
+        }
     }
     QCOMPARE(QueueNames().size(), existing.size() + 1);
 }
@@ -350,8 +359,9 @@ void TestQueueCreator::unknownModelCreatesNothing()
     QCOMPARE(problems.first().strSubject, QStringLiteral("usb://Orvo/Q9999?serial=1"));
 
     QByteArray log;
-    for (const QFileInfo& file : QDir(FixedPaths::LogDir()).entryInfoList(QDir::Files))
+    for (const QFileInfo& file : QDir(FixedPaths::LogDir()).entryInfoList(QDir::Files)) {
         log += TestEnv::readFile(file.filePath());
+    }
     QVERIFY2(log.contains("AddPrinterViaURI) not found model : Q9999\n"), log.constData());
 }
 

@@ -15,8 +15,9 @@ QString UriOf(TestEnv& env, const QString& name)
     const ToolResult listed = env.runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
     const QString lead = QStringLiteral("device for ") + name + QStringLiteral(": ");
     for (const QString& line : listed.out().split(QLatin1Char('\n'))) {
-        if (line.startsWith(lead))
+        if (line.startsWith(lead)) {
             return line.mid(lead.size());
+        }
     }
     return QString();
 }
@@ -28,8 +29,9 @@ QString OwnMessages(const ToolResult& result)
     QString own;
     for (const QString& line : result.err().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (line != QLatin1String("lpstat: No destinations added.") &&
-            !line.startsWith(QLatin1String("lpadmin: Printer drivers are deprecated")))
+            !line.startsWith(QLatin1String("lpadmin: Printer drivers are deprecated"))) {
             own += line + QLatin1Char('\n');
+        }
     }
     return own;
 }
@@ -75,16 +77,18 @@ void TestAddPrinter::init()
     const ToolResult listed = m_env.runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
     for (const QString& line : listed.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList pieces = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (pieces.size() >= 3)
+        if (pieces.size() >= 3) {
             TESTENV_VERIFY(m_env, m_env.removeQueue(pieces.at(2).chopped(1)));
+        }
     }
     TESTENV_VERIFY(m_env, m_env.setUsbDevices({}));
 }
 
 void TestAddPrinter::cleanup()
 {
-    if (!m_env.cupsdRunning())
+    if (!m_env.cupsdRunning()) {
         TESTENV_VERIFY(m_env, m_env.startCupsd());
+    }
     const QStringList left = QDir(TestEnv::cfgDir()).entryList(QDir::Files);
     QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
 }
@@ -125,14 +129,16 @@ void TestAddPrinter::arguments()
     QFETCH(QString, stdErr);
     const ToolResult result = Run(args);
     QCOMPARE(result.exitCode, exitCode);
-    if (stdOut.isEmpty())
+    if (stdOut.isEmpty()) {
         QCOMPARE(result.out(), QString());
-    else
+    } else {
         QVERIFY2(result.out().startsWith(stdOut), qPrintable(result.describe()));
-    if (stdErr.isEmpty())
+    }
+    if (stdErr.isEmpty()) {
         QCOMPARE(result.err(), QString());
-    else
+    } else {
         QVERIFY2(result.err().startsWith(stdErr), qPrintable(result.describe()));
+    }
     QCOMPARE(QueueCount(m_env), 0);
 }
 
@@ -173,8 +179,9 @@ void TestAddPrinter::createsQueuesForNewDevices()
             continue;
         }
         for (const QString& line : result.out().split('\n', Qt::SkipEmptyParts)) {
-            if (line == QLatin1String("orvo-add-printer: no new Orvo USB printer found"))
+            if (line == QLatin1String("orvo-add-printer: no new Orvo USB printer found")) {
                 continue;
+            }
             QVERIFY2(line.startsWith("orvo-add-printer: created queue "), qPrintable(line));
             said.append(line.mid(int(strlen("orvo-add-printer: created queue "))));
         }
@@ -219,8 +226,9 @@ void TestAddPrinter::concurrentRunsCreateEachQueueOnce()
     TESTENV_VERIFY(
         m_env, m_env.setUsbDevices({"usb://Orvo/Q7025DW?serial=1", "usb://Orvo/Q7025DW?serial=2"}));
     QList<QProcess*> runs;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         runs.append(m_env.startProcess(TOOL, {}, {}, true));
+    }
     for (QProcess* run : runs) {
         QVERIFY(run);
         QVERIFY(run->waitForFinished(60000));
@@ -230,8 +238,9 @@ void TestAddPrinter::concurrentRunsCreateEachQueueOnce()
     // Without the lock two runs would both create a queue for the same printer. A printer that
     // all four listings missed (see createsQueuesForNewDevices) is found by a later run.
     QVERIFY(QueueCount(m_env) <= 2);
-    for (int run = 0; run < 5 && QueueCount(m_env) < 2; ++run)
+    for (int run = 0; run < 5 && QueueCount(m_env) < 2; ++run) {
         QCOMPARE(Run({}).exitCode, 0);
+    }
     QCOMPARE(QueueCount(m_env), 2);
     QCOMPARE(UriOf(m_env, "Orvo-Q7025DW"), QStringLiteral("usb://Orvo/Q7025DW?serial=1"));
     QCOMPARE(UriOf(m_env, "Orvo-Q7025DW-2"), QStringLiteral("usb://Orvo/Q7025DW?serial=2"));

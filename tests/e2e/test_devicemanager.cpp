@@ -75,11 +75,13 @@ QList<TestDeviceManager::stListed> TestDeviceManager::ReadList()
 
 QStringList TestDeviceManager::ListedNames()
 {
-    if (!QFileInfo::exists(ListFile()))
+    if (!QFileInfo::exists(ListFile())) {
         return {"<no file>"};
+    }
     QStringList names;
-    for (const stListed& entry : ReadList())
+    for (const stListed& entry : ReadList()) {
         names << entry.strName;
+    }
     return names;
 }
 
@@ -90,8 +92,9 @@ QStringList TestDeviceManager::WorkerThreads(qint64 pid)
     const QString taskDir = QStringLiteral("/proc/%1/task").arg(pid);
     for (const QString& task : QDir(taskDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         const QByteArray comm = TestEnv::readFile(taskDir + "/" + task + "/comm").trimmed();
-        if (comm.startsWith("orvo-status-"))
+        if (comm.startsWith("orvo-status-")) {
             names << QString::fromLatin1(comm);
+        }
     }
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
         return a.size() != b.size() ? a.size() < b.size() : a < b;
@@ -102,8 +105,9 @@ QStringList TestDeviceManager::WorkerThreads(qint64 pid)
 QStringList TestDeviceManager::Expected(int count)
 {
     QStringList names;
-    for (int k = 0; k < count; ++k)
+    for (int k = 0; k < count; ++k) {
         names << QStringLiteral("orvo-status-%1").arg(k);
+    }
     return names;
 }
 
@@ -113,8 +117,9 @@ QStringList TestDeviceManager::LpstatNames()
     QStringList names;
     for (const QString& line : result.out().split('\n', Qt::SkipEmptyParts)) {
         const QStringList words = line.split(' ', Qt::SkipEmptyParts);
-        if (words.size() >= 3)
+        if (words.size() >= 3) {
             names << words.at(2).chopped(1);
+        }
     }
     return names;
 }
@@ -148,8 +153,9 @@ void TestDeviceManager::init()
 
 void TestDeviceManager::cleanup()
 {
-    for (const QString& name : LpstatNames())
+    for (const QString& name : LpstatNames()) {
         m_env.removeQueue(name);
+    }
 }
 
 void TestDeviceManager::noPrinter()
@@ -165,15 +171,17 @@ void TestDeviceManager::noPrinter()
         if (!now.isEmpty()) { // a reader may catch the file just after its truncation
             QCOMPARE(now.size(), 25);
             QVERIFY2(c_heartbeatForm.match(QString::fromLatin1(now)).hasMatch(), now.constData());
-            if (stamps.isEmpty() || stamps.last() != now)
+            if (stamps.isEmpty() || stamps.last() != now) {
                 stamps << now;
+            }
         }
         service->waitForFinished(5);
     }
     // The last cycle writes its heartbeat and ends the process at once: read it after the end.
     const QByteArray last = TestEnv::readFile(Heartbeat());
-    if (!last.isEmpty() && (stamps.isEmpty() || stamps.last() != last))
+    if (!last.isEmpty() && (stamps.isEmpty() || stamps.last() != last)) {
         stamps << last;
+    }
     const qint64 elapsed = timer.elapsed();
     QCOMPARE(service->state(), QProcess::NotRunning);
     QCOMPARE(service->exitStatus(), QProcess::NormalExit);
@@ -221,20 +229,23 @@ void TestDeviceManager::mixedQueues()
     };
     QHash<QString, stListed> expected;
     for (const stQueue& q : queues) {
-        if (q.model)
+        if (q.model) {
             TESTENV_VERIFY(m_env, m_env.addQueue(QString::fromUtf8(q.name), q.uri, q.model));
-        else
+        } else {
             TESTENV_VERIFY(m_env, m_env.addRawQueue(QString::fromUtf8(q.name), q.uri));
-        if (q.listed)
+        }
+        if (q.listed) {
             expected.insert(QString::fromUtf8(q.name),
                             {QString::fromUtf8(q.name), q.model,
                              QString(q.uri).startsWith("usb") ? "1" : "2", q.port, q.uri});
+        }
     }
     // In the order lpstat reports the queues.
     QList<stListed> want;
     for (const QString& name : LpstatNames()) {
-        if (expected.contains(name))
+        if (expected.contains(name)) {
             want << expected.value(name);
+        }
     }
     QCOMPARE(want.size(), expected.size());
 
@@ -267,8 +278,9 @@ void TestDeviceManager::mixedQueues()
     const QRegularExpression section("\\[printer_(\\d+)\\]\nConnectType=[12]\nModel=[^\n]*\nName=[^"
                                      "\n]*\nPort=[^\n]*\nURI=[^\n]*\n");
     int sections = 0;
-    for (auto it = section.globalMatch(QString::fromUtf8(text)); it.hasNext(); it.next())
+    for (auto it = section.globalMatch(QString::fromUtf8(text)); it.hasNext(); it.next()) {
         ++sections;
+    }
     QCOMPARE(sections, want.size());
 
     // One worker thread per listed printer.
@@ -283,10 +295,11 @@ void TestDeviceManager::mixedQueues()
 void TestDeviceManager::changesWhileRunning()
 {
     const char* names[] = {"A", "B", "C"};
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         TESTENV_VERIFY(m_env, m_env.addQueue(names[i],
                                              QStringLiteral("socket://127.0.0.1%1:9100").arg(i + 1),
                                              "Orvo Q7020DN"));
+    }
     QProcess* service = StartService();
     TESTENV_VERIFY(m_env, service);
     const qint64 pid = service->processId();
@@ -325,8 +338,9 @@ void TestDeviceManager::changesWhileRunning()
     QCOMPARE(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
 
     // A removed printer: its status file and unknown ones go, the others stay.
-    for (const char* name : {"A", "B", "C", "stale"})
+    for (const char* name : {"A", "B", "C", "stale"}) {
         TESTENV_VERIFY(m_env, m_env.writeFile(Dat(name), "status"));
+    }
     TESTENV_VERIFY(m_env, m_env.removeQueue("B"));
     TESTENV_VERIFY(m_env, waitList({"A", "C"}, "B to leave the list"));
     QVERIFY(!QFileInfo::exists(Dat("B")));
@@ -362,8 +376,9 @@ void TestDeviceManager::changesWhileRunning()
     // All printers gone: the fourth empty cycle ends the process with status 0; the list file
     // keeps the last printers.
     QElapsedTimer timer;
-    for (const char* name : {"A", "C", "D", "E"})
+    for (const char* name : {"A", "C", "D", "E"}) {
         TESTENV_VERIFY(m_env, m_env.removeQueue(name));
+    }
     timer.start();
     QVERIFY(service->waitForFinished(12000));
     QCOMPARE(service->exitStatus(), QProcess::NormalExit);

@@ -89,18 +89,21 @@ QList<quint16> UdpPorts(qint64 pid)
         const QByteArray path = (fdDir + "/" + fd).toLocal8Bit();
         const ssize_t n = readlink(path.constData(), link, sizeof link - 1);
         const QByteArray target(link, n > 0 ? static_cast<int>(n) : 0);
-        if (target.startsWith("socket:["))
+        if (target.startsWith("socket:[")) {
             inodes.insert(target.mid(8, target.size() - 9));
+        }
     }
     QList<quint16> ports;
-    if (inodes.isEmpty())
+    if (inodes.isEmpty()) {
         return ports;
+    }
     const QList<QByteArray> lines = TestEnv::readFile(QStringLiteral("/proc/net/udp")).split('\n');
     for (const QByteArray& line : lines) {
         const QList<QByteArray> f = line.simplified().split(' ');
-        if (f.size() > 9 && inodes.contains(f.at(9)))
+        if (f.size() > 9 && inodes.contains(f.at(9))) {
             ports << static_cast<quint16>(
                 f.at(1).mid(f.at(1).indexOf(':') + 1).toUInt(nullptr, 16));
+        }
     }
     return ports;
 }
@@ -191,8 +194,9 @@ private:
 qint64 TestFaults::ServicePid() const
 {
     // orvo-usb-sim runs the service as its only child.
-    if (!m_service)
+    if (!m_service) {
         return -1;
+    }
     const QByteArray kids =
         TestEnv::readFile(QStringLiteral("/proc/%1/task/%1/children").arg(m_service->processId()));
     const QList<QByteArray> pids = kids.trimmed().split(' ');
@@ -260,8 +264,9 @@ QStringList TestFaults::ListedNames()
     settings.setIniCodec("utf-8");
     QStringList names;
     const int count = settings.value("Main/Count", -1).toInt();
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         names << settings.value(QStringLiteral("printer_%1/Name").arg(i)).toString();
+    }
     return names;
 }
 
@@ -278,10 +283,11 @@ QStringList TestFaults::StrayTemporaryFiles()
             {
             };
             if (temporary.match(name).hasMatch() &&
-                stat(QFile::encodeName(Cfg() + "/" + name).constData(), &st) == 0)
+                stat(QFile::encodeName(Cfg() + "/" + name).constData(), &st) == 0) {
                 files.insert(
                     name, {static_cast<quint64>(st.st_ino),
                            static_cast<qint64>(st.st_mtim.tv_nsec + st.st_mtime * 1000000000LL)});
+            }
         }
         return files;
     };
@@ -290,8 +296,9 @@ QStringList TestFaults::StrayTemporaryFiles()
     const auto after = snapshot();
     QStringList stray;
     for (auto it = after.cbegin(); it != after.cend(); ++it) {
-        if (before.value(it.key()) == it.value())
+        if (before.value(it.key()) == it.value()) {
             stray << it.key();
+        }
     }
     return stray;
 }
@@ -299,9 +306,10 @@ QStringList TestFaults::StrayTemporaryFiles()
 bool TestFaults::Run(const QString& program, const QStringList& args)
 {
     const ToolResult result = m_env.runTool(program, args, 10000);
-    if (!result.ok())
+    if (!result.ok()) {
         qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')),
                  qPrintable(result.describe()));
+    }
     return result.ok();
 }
 
@@ -314,8 +322,9 @@ void TestFaults::UnmountAll()
                 [&] {
                     return m_env.runTool("umount", {"-n", target}).ok();
                 },
-                3000, "unmounting " + target))
+                3000, "unmounting " + target)) {
             Run("umount", {"-n", "-l", target});
+        }
     }
 }
 
@@ -341,10 +350,12 @@ void TestFaults::StartSim()
 
 void TestFaults::StartService(bool freshRoot)
 {
-    for (const char* name : {"N1", "U1", "Z1"})
+    for (const char* name : {"N1", "U1", "Z1"}) {
         m_env.removeQueue(QString::fromLatin1(name));
-    if (freshRoot)
+    }
+    if (freshRoot) {
         QDir(TestEnv::installRoot()).removeRecursively();
+    }
     TESTENV_VERIFY(m_env, m_env.addQueue("N1", "socket://" + c_strNetAddress + ":9100/?snmp=false",
                                          "Orvo Q7020DN"));
     TESTENV_VERIFY(
@@ -358,19 +369,22 @@ void TestFaults::StartService(bool freshRoot)
 
 void TestFaults::StopService()
 {
-    if (m_service)
+    if (m_service) {
         m_env.stopProcess(m_service);
+    }
     m_service = nullptr;
 }
 
 void TestFaults::init()
 {
-    if (!m_env.cupsdRunning())
+    if (!m_env.cupsdRunning()) {
         TESTENV_VERIFY(m_env, m_env.startCupsd());
+    }
     if (!m_sim) {
         StartSim();
-        if (QTest::currentTestFailed())
+        if (QTest::currentTestFailed()) {
             return;
+        }
     }
     QCOMPARE(Sim("answer"), QStringLiteral("ok"));
     QCOMPARE(Sim("delay 0"), QStringLiteral("ok"));
@@ -395,17 +409,20 @@ void TestFaults::cleanup()
 {
     UnmountAll();
     // After a failure the next scenario starts from a fresh service.
-    if (QTest::currentTestFailed())
+    if (QTest::currentTestFailed()) {
         StopService();
-    if (!m_env.cupsdRunning())
+    }
+    if (!m_env.cupsdRunning()) {
         m_env.startCupsd();
+    }
 }
 
 void TestFaults::cleanupTestCase()
 {
     StopService();
-    for (const char* name : {"N1", "U1"})
+    for (const char* name : {"N1", "U1"}) {
         m_env.removeQueue(QString::fromLatin1(name));
+    }
 }
 
 void TestFaults::cupsdBriefOutage()
@@ -450,8 +467,9 @@ void TestFaults::cupsdLongOutageEndsService()
     // The end comes in the middle of whatever the workers do: the output file of a tool that
     // was running then stays (the next run's worker of that position replaces it).
     const QStringList left = StrayTemporaryFiles();
-    if (!left.isEmpty())
+    if (!left.isEmpty()) {
         qInfo("left by the end of the process: %s", qPrintable(left.join(", ")));
+    }
 }
 
 void TestFaults::cfgDirectoryFaults_data()
@@ -504,10 +522,11 @@ void TestFaults::cfgDirectoryFaults()
     QVERIFY2(!m_env.waitFor([&] { return !ServiceRunning(); }, 7000, "the service ending"),
              "the service ended while its cfg directory could not be written");
 
-    if (diskFull)
+    if (diskFull) {
         QVERIFY(QFile::remove(Cfg() + "/filler"));
-    else
+    } else {
         UnmountAll();
+    }
 
     VerifyAlive();
     TESTENV_VERIFY(m_env, m_env.waitFor(
@@ -629,14 +648,16 @@ void TestFaults::badNetworkReplies()
     QCOMPARE(Sim(mode), QStringLiteral("ok"));
     TESTENV_VERIFY(m_env, WaitForNetPolls(2, 6000));
     QVERIFY(ServiceRunning());
-    if (!published.isEmpty())
+    if (!published.isEmpty()) {
         QCOMPARE(Content(Dat("N1")).toHex(), published.toHex());
-    else
+    } else {
         TESTENV_VERIFY(m_env,
                        m_env.waitFor([&] { return Content(Dat("N1")).size() == publishedSize; },
                                      3000, "the odd reply published"));
-    if (mode == "long")
+    }
+    if (mode == "long") {
         QVERIFY(Content(Dat("N1")).startsWith(NetReply(40)));
+    }
     // The USB printer does not notice.
     QCOMPARE(Content(Dat("U1")), UsbFile(40));
 
@@ -672,20 +693,24 @@ protected:
                 refreshed = timer.elapsed();
             }
             QByteArray data(static_cast<int>(random->bounded(1, 2049)), '\0');
-            for (char& c : data)
+            for (char& c : data) {
                 c = static_cast<char>(random->bounded(256));
+            }
             // Now and then something that looks like a reply's start.
-            if (i % 7 == 0 && data.size() > 3)
+            if (i % 7 == 0 && data.size() > 3) {
                 data.replace(0, 3, QByteArray::fromHex("a50030"));
+            }
             ++iSent;
             for (quint16 port : ports) {
-                if (SendTo(fd, port, data))
+                if (SendTo(fd, port, data)) {
                     ++iHit;
+                }
             }
             // 1000 a second: the next datagram's due time.
             const qint64 due = i + 1;
-            if (timer.elapsed() < due)
+            if (timer.elapsed() < due) {
                 QThread::usleep(static_cast<unsigned long>((due - timer.elapsed()) * 1000));
+            }
         }
         close(fd);
     }
@@ -761,8 +786,9 @@ void TestFaults::queueDeletedWhilePolled()
             sinceCycle.restart();
         }
         for (quint16 port : UdpPorts(pid)) {
-            if (answered.contains(port))
+            if (answered.contains(port)) {
                 continue;
+            }
             answered << port;
             // A poll that began 1.4 to 2.4 s into the 3 s between two cycles: delete the queue
             // now, before the next cycle lists the queues, and answer after it.
@@ -775,10 +801,11 @@ void TestFaults::queueDeletedWhilePolled()
                 const bool removed =
                     m_env.waitFor([] { return !QFileInfo::exists(Dat("N1")); },
                                   1900 - poll.elapsed(), "N1.dat removed by the device manager");
-                if (removed)
+                if (removed) {
                     SendTo(fd, port, NetReply(45));
-                else
+                } else {
                     qWarning("the device manager did not clean up within the poll; retrying");
+                }
                 deleted = true;
                 break;
             }
@@ -813,8 +840,9 @@ void TestFaults::leftoversOfEarlierRunGo()
     // tool run, a discovery report) goes at the next start; other files stay.
     const QStringList left{"printjob_0.tmp", "printjob_37.tmp", "printer_5.tmp",
                            "printerlist.20261208120000"};
-    for (const QString& name : left + QStringList{"printjob_x.tmp"})
+    for (const QString& name : left + QStringList{"printjob_x.tmp"}) {
         TESTENV_VERIFY(m_env, m_env.writeFile(Cfg() + "/" + name, "lpstat output\n"));
+    }
     QVERIFY(QFile::remove(Cfg() + "/service.hb"));
     StartService(false);
     TESTENV_VERIFY(m_env, m_env.waitFor([] { return QFileInfo::exists(Cfg() + "/service.hb"); },

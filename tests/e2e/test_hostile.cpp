@@ -47,8 +47,9 @@ struct stHostile
 QString LongName(const QString& start, QChar fill)
 {
     QString name = start;
-    while (name.toUtf8().size() < 127)
+    while (name.toUtf8().size() < 127) {
         name += fill;
+    }
     return name;
 }
 
@@ -86,8 +87,9 @@ bool Latin1Queue(const char* function, const QStringList& args)
                                      .arg(function, c_szLatin1Printf),
                                  TestEnv::scriptsDir() + "/lib.sh"} +
                          args);
-    if (!result.ok())
+    if (!result.ok()) {
         qWarning("%s: %s", function, qPrintable(result.describe()));
+    }
     return result.ok();
 }
 
@@ -136,8 +138,9 @@ private:
     {
         for (const stHostile& h : Names()) {
             if (Content(Dat(h.strName)) != reply) {
-                if (missing)
+                if (missing) {
                     *missing = h.strName;
+                }
                 return false;
             }
         }
@@ -157,8 +160,9 @@ QStringList TestHostile::Markers()
         QDirIterator it(place, {c_strMarker + "*"}, QDir::AllEntries | QDir::Hidden | QDir::System,
                         place == "/" ? QDirIterator::NoIteratorFlags
                                      : QDirIterator::Subdirectories);
-        while (it.hasNext())
+        while (it.hasNext()) {
             found << it.next();
+        }
     }
     return found;
 }
@@ -202,18 +206,21 @@ void TestHostile::initTestCase()
 
 void TestHostile::cleanupTestCase()
 {
-    if (m_service)
+    if (m_service) {
         m_env.stopProcess(m_service);
-    for (const stHostile& h : Names())
+    }
+    for (const stHostile& h : Names()) {
         m_env.removeQueue(h.strName);
+    }
     Latin1Queue("testenv_remove_queue", {});
 }
 
 void TestHostile::statusFileNamedAfterQueue_data()
 {
     QTest::addColumn<QString>("name");
-    for (const stHostile& h : Names())
+    for (const stHostile& h : Names()) {
         QTest::newRow(h.row) << h.strName;
+    }
 }
 
 void TestHostile::statusFileNamedAfterQueue()
@@ -224,8 +231,9 @@ void TestHostile::statusFileNamedAfterQueue()
     QSettings settings(TestEnv::cfgDir() + "printerlist.ini", QSettings::IniFormat);
     settings.setIniCodec("utf-8");
     QStringList listed;
-    for (int i = 0; i < settings.value("Main/Count").toInt(); ++i)
+    for (int i = 0; i < settings.value("Main/Count").toInt(); ++i) {
         listed << settings.value(QStringLiteral("printer_%1/Name").arg(i)).toString();
+    }
     QVERIFY2(listed.contains(name), qPrintable(listed.join(" | ")));
     // No file of another name: the cfg directory holds exactly the queues' files.
     QStringList dats = QDir(TestEnv::cfgDir()).entryList({"*.dat"}, QDir::Files);
@@ -293,8 +301,9 @@ void TestHostile::tooLongCommandsRefusedOthersWatched()
 
 void TestHostile::unwatchableNameToldOnce()
 {
-    if (!TestEnv::serviceLogOn())
+    if (!TestEnv::serviceLogOn()) {
         QSKIP("the service log is off in this build");
+    }
     QVERIFY(m_env.waitFor([] { return TestEnv::serviceLogCount(c_strLatin1Told) > 0; }, 10000,
                           "the skipped queue in the log"));
     // Three more discovery cycles tell it no more.

@@ -86,8 +86,9 @@ private:
     int Unanswered(const stNetPrinter& printer) const
     {
         const QStringList words = Ctl(printer, "count").split(QLatin1Char(' '));
-        if (words.size() < 6 || words.at(0) != "requests" || words.at(4) != "replies")
+        if (words.size() < 6 || words.at(0) != "requests" || words.at(4) != "replies") {
             return -1;
+        }
         return words.at(1).toInt() - words.at(5).toInt();
     }
     bool WaitForRequests(const stNetPrinter& printer, int count, int ms)
@@ -123,10 +124,11 @@ void TestMonitoringNet::initTestCase()
 {
     TESTENV_VERIFY(m_env, StartSimulator(c_stAnswering, m_replyReady));
     TESTENV_VERIFY(m_env, StartSimulator(c_stIdle, m_replyIdle));
-    for (const stNetPrinter& printer : {c_stAnswering, c_stIdle})
+    for (const stNetPrinter& printer : {c_stAnswering, c_stIdle}) {
         TESTENV_VERIFY(m_env, m_env.addQueue(printer.strQueue,
                                              "socket://" + printer.strAddress + ":9100/?snmp=false",
                                              "Orvo Q7040DN"));
+    }
     m_service = m_env.startProcess(TestEnv::serviceBinary(), {});
     TESTENV_VERIFY(m_env, m_service);
     // A new entry knows no status: both are polled at once.
@@ -137,10 +139,12 @@ void TestMonitoringNet::initTestCase()
 
 void TestMonitoringNet::cleanupTestCase()
 {
-    for (const stNetPrinter& printer : {c_stAnswering, c_stIdle})
+    for (const stNetPrinter& printer : {c_stAnswering, c_stIdle}) {
         m_env.cancelAllJobs(printer.strQueue);
-    if (m_service)
+    }
+    if (m_service) {
         m_env.stopProcess(m_service);
+    }
     QVERIFY(NothingRan());
 }
 
@@ -199,10 +203,13 @@ void TestMonitoringNet::printersThatStopAnswering()
     int goneAfterIdle = -1;
     QVERIFY2(m_env.waitFor(
                  [&] {
-                     if (goneAfterAnswering < 0 && !TestEnv::fileExists(StatusFile(c_stAnswering)))
+                     if (goneAfterAnswering < 0 &&
+                         !TestEnv::fileExists(StatusFile(c_stAnswering))) {
                          goneAfterAnswering = Unanswered(c_stAnswering);
-                     if (goneAfterIdle < 0 && !TestEnv::fileExists(StatusFile(c_stIdle)))
+                     }
+                     if (goneAfterIdle < 0 && !TestEnv::fileExists(StatusFile(c_stIdle))) {
                          goneAfterIdle = Unanswered(c_stIdle);
+                     }
                      return goneAfterAnswering >= 0 && goneAfterIdle >= 0;
                  },
                  30000, "both status files removed"),
@@ -214,8 +221,9 @@ void TestMonitoringNet::printersThatStopAnswering()
     QVERIFY2(m_env.waitFor([&] { return !m_env.jobIds(c_stAnswering.strQueue).contains(job); },
                            3000, "the job of the printer that went away cancelled"),
              qPrintable(m_env.lastError()));
-    if (TestEnv::serviceLogOn())
+    if (TestEnv::serviceLogOn()) {
         QVERIFY(TestEnv::serviceLogCount("offline cancel cups job:" + c_stAnswering.strQueue) >= 1);
+    }
 
     // Given up, it is polled every ten seconds: the first poll follows the write-back at once,
     // the next one ten job-watch waits later. It answers again and comes back.

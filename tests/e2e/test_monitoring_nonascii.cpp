@@ -54,8 +54,9 @@ private:
         const QString job = m_env.submitRawJob(c_strQueue, data);
         if (job.isEmpty() ||
             !m_env.waitFor([&] { return m_env.isPrinting(c_strQueue); }, 10000, "printing") ||
-            !WaitForIteration())
+            !WaitForIteration()) {
             return QString();
+        }
         return job;
     }
 
@@ -87,8 +88,9 @@ void TestMonitoringNonAscii::initTestCase()
 void TestMonitoringNonAscii::cleanupTestCase()
 {
     m_env.cancelAllJobs(c_strQueue);
-    if (m_service)
+    if (m_service) {
         m_env.stopProcess(m_service);
+    }
 }
 
 void TestMonitoringNonAscii::userCancelReachesPrinter()
@@ -112,8 +114,9 @@ void TestMonitoringNonAscii::offlineCancelsJobs()
     QVERIFY2(m_env.waitFor([&] { return !m_env.jobIds(c_strQueue).contains(job); }, 6000,
                            "the job cancelled in CUPS"),
              qPrintable(m_env.lastError()));
-    if (TestEnv::serviceLogOn())
+    if (TestEnv::serviceLogOn()) {
         QVERIFY(TestEnv::serviceLogCount("offline cancel cups job:" + c_strQueue) >= 1);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestMonitoringNonAscii)

@@ -106,8 +106,9 @@ void TestMonitoringUsb::initTestCase()
 void TestMonitoringUsb::cleanupTestCase()
 {
     m_env.cancelAllJobs(c_strQueue);
-    if (m_service)
+    if (m_service) {
         m_env.stopProcess(m_service);
+    }
 }
 
 void TestMonitoringUsb::replyReachesStatusFile()
@@ -145,8 +146,9 @@ void TestMonitoringUsb::userCancelReachesPrinterOnce()
              qPrintable(m_env.lastError()));
     TESTENV_VERIFY(m_env, WaitForPolls(2, 8000));
     QCOMPARE(Count("cancel"), 1);
-    if (TestEnv::serviceLogOn())
+    if (TestEnv::serviceLogOn()) {
         QCOMPARE(TestEnv::serviceLogCount("Cancel printer job:" + c_strQueue), 1);
+    }
 }
 
 void TestMonitoringUsb::otherFailuresKeepStateUnopenableCancelsJob()
@@ -177,8 +179,9 @@ void TestMonitoringUsb::otherFailuresKeepStateUnopenableCancelsJob()
     QVERIFY2(m_env.waitFor([&] { return !m_env.jobIds(c_strQueue).contains(job); }, 3000,
                            "the job cancelled in CUPS"),
              qPrintable(m_env.lastError()));
-    if (TestEnv::serviceLogOn())
+    if (TestEnv::serviceLogOn()) {
         QVERIFY(TestEnv::serviceLogCount("offline cancel cups job:" + c_strQueue) >= 1);
+    }
 }
 
 void TestMonitoringUsb::jobStaysWhilePrinterStaysGone()

@@ -36,8 +36,9 @@ QString TestSingleInstance::CopyAs(const QString& source, const QString& name)
 {
     const QString target = TestEnv::controlDir() + QLatin1Char('/') + name;
     QFile::remove(target);
-    if (!QFile::copy(source, target))
+    if (!QFile::copy(source, target)) {
         return QString();
+    }
     QFile::setPermissions(target,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return target;
@@ -56,8 +57,9 @@ int TestSingleInstance::RunToEnd(const QString& program, int timeoutMs, qint64* 
         return -1;
     }
     *elapsedMs = timer.elapsed();
-    if (!process.readAll().isEmpty())
+    if (!process.readAll().isEmpty()) {
         return -2; // a second copy must print nothing at all
+    }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
@@ -65,9 +67,11 @@ QStringList TestSingleInstance::InstallRootFiles() const
 {
     QStringList files;
     QDir root(TestEnv::installRoot());
-    for (const QString& dir : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        for (const QString& file : QDir(root.filePath(dir)).entryList(QDir::Files))
+    for (const QString& dir : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QString& file : QDir(root.filePath(dir)).entryList(QDir::Files)) {
             files << dir + QLatin1Char('/') + file;
+        }
+    }
     return files;
 }
 

@@ -33,8 +33,9 @@ public:
     explicit Fd(int fd) : m_fd(fd) {}
     ~Fd()
     {
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
             ::close(m_fd);
+        }
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
@@ -99,16 +100,18 @@ void TestTestEnv::initTestCase()
 void TestTestEnv::schedulerIsPrivate()
 {
     for (const char* dir :
-         {"/etc/cups", "/var/spool/cups", "/var/cache/cups", "/var/log/cups", "/run/cups"})
+         {"/etc/cups", "/var/spool/cups", "/var/cache/cups", "/var/log/cups", "/run/cups"}) {
         QVERIFY2(onTmpfs(QString::fromLatin1(dir)), dir);
+    }
     QVERIFY(TestEnv::readFile("/etc/cups/.orvo-testenv").startsWith("orvo-testenv "));
 
     const QString conf = QString::fromUtf8(TestEnv::readFile("/etc/cups/cupsd.conf"));
     const QRegularExpression listen(QStringLiteral("^\\s*(Listen|Port)\\s+(\\S+)"),
                                     QRegularExpression::MultilineOption);
     QStringList listens;
-    for (auto it = listen.globalMatch(conf); it.hasNext();)
+    for (auto it = listen.globalMatch(conf); it.hasNext();) {
         listens << it.next().captured(2);
+    }
     QCOMPARE(listens, QStringList{QStringLiteral("/run/cups/cups.sock")});
     QVERIFY(TestEnv::readFile("/etc/cups/client.conf").contains("ServerName /run/cups/cups.sock"));
     QCOMPARE(qEnvironmentVariable("CUPS_SERVER"), QStringLiteral("/run/cups/cups.sock"));
@@ -206,12 +209,13 @@ void TestTestEnv::queueKinds()
     QFETCH(QString, model);
 
     bool added = false;
-    if (kind == QLatin1String("model"))
+    if (kind == QLatin1String("model")) {
         added = m_env.addQueue(name, uri, model);
-    else if (kind == QLatin1String("driver"))
+    } else if (kind == QLatin1String("driver")) {
         added = m_env.addQueueWithDriver(name, uri, model);
-    else
+    } else {
         added = m_env.addRawQueue(name, uri);
+    }
     QVERIFY2(added, qPrintable(m_env.lastError()));
 
     const ToolResult list = m_env.runTool(QStringLiteral("lpstat"), {"-v"});
@@ -285,8 +289,9 @@ void TestTestEnv::lpinfoListsTheControlFileDevices()
     result = m_env.runTool(QStringLiteral("lpinfo"), lpinfo);
     QVERIFY2(result.ok(), qPrintable(result.describe()));
     QStringList expected;
-    for (const QString& uri : uris)
+    for (const QString& uri : uris) {
         expected << QStringLiteral("direct ") + uri;
+    }
     QCOMPARE(deviceLines(result), expected);
 
     // The long form carries the make and model the backend derived from the URI.
@@ -419,12 +424,14 @@ void TestTestEnv::socketBackendIsTheRealOne()
         timer.start();
         while (timer.elapsed() < 15000) {
             pollfd waitData{client.get(), POLLIN, 0};
-            if (::poll(&waitData, 1, 200) <= 0)
+            if (::poll(&waitData, 1, 200) <= 0) {
                 continue;
+            }
             char buffer[256];
             const ssize_t n = ::read(client.get(), buffer, sizeof buffer);
-            if (n <= 0)
+            if (n <= 0) {
                 break;
+            }
             received.append(buffer, static_cast<int>(n));
         }
     }

@@ -58,8 +58,9 @@ void TestInstanceGuard::countLines()
     QFile file(QStringLiteral(ORVO_TEST_DATA_DIR "/ps/") + fixture);
     QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     QStringList lines;
-    while (!file.atEnd())
+    while (!file.atEnd()) {
         lines << QString::fromUtf8(file.readLine());
+    }
     QCOMPARE(InstanceGuard::CountProcessLines(lines, name), count);
 }
 

@@ -110,8 +110,9 @@ void TestPpdModelReader::hostile_data()
         << "Orvo Q7020DN";
     QByteArray filler;
     const QByteArray comment = "*% " + QByteArray(1000, 'z') + "\n";
-    while (filler.size() <= PpdModelReader::MAX_TOTAL_BYTES)
+    while (filler.size() <= PpdModelReader::MAX_TOTAL_BYTES) {
         filler += comment;
+    }
     QTest::newRow("model name beyond the read limit") << header + filler + good << "";
     QTest::newRow("only NUL bytes") << QByteArray(100000, '\0') << "";
     QTest::newRow("random binary")

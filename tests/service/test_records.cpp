@@ -49,8 +49,9 @@ void TestRecords::tableShape()
     // Four series of 5, 6, 4 and 6 rows: the high nibble of the product ID's low byte.
     const int firstOfSeries[] = {0, 5, 11, 15};
     const int series[] = {0x00, 0x10, 0x20, 0x30};
-    for (int s = 0; s < 4; ++s)
+    for (int s = 0; s < 4; ++s) {
         QCOMPARE(c_stModelInfoList[firstOfSeries[s]].iPid & 0xF0, series[s]);
+    }
 }
 
 void TestRecords::findByModelName_data()

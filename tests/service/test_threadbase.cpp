@@ -15,8 +15,9 @@ public:
     int cycles = 0;
     void Start()
     {
-        if (!BeginTask())
+        if (!BeginTask()) {
             return;
+        }
         ++cycles;
     }
 };

@@ -54,8 +54,9 @@ QByteArray TestUtilLog::ReadAll(const QString& name) const
 
 void TestUtilLog::offCreatesNothing()
 {
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
         ORVO_LOG("line %d", i);
+    }
     QVERIFY(!QDir(FixedPaths::LogDir()).exists());
     QVERIFY(!QDir(FixedPaths::InstallRoot()).exists());
 }
@@ -119,8 +120,9 @@ void TestUtilLog::twoThreadsWriteWholeLines()
     constexpr int LINES = 500;
     // std::thread, whose join ThreadSanitizer sees (QThread::wait goes through Qt internals).
     auto writer = [](const char* tag) {
-        for (int i = 0; i < LINES; ++i)
+        for (int i = 0; i < LINES; ++i) {
             ORVO_LOG("%s %d end", tag, i);
+        }
     };
     std::thread a(writer, "alpha");
     std::thread b(writer, "beta");
@@ -129,8 +131,9 @@ void TestUtilLog::twoThreadsWriteWholeLines()
     const QList<QByteArray> lines = ReadAll(LogFiles().first()).split('\n');
     QCOMPARE(lines.size(), 2 * LINES + 1); // last element: empty after the final line feed
     const QRegularExpression whole(QStringLiteral("\\) (alpha|beta) \\d+ end$"));
-    for (int i = 0; i < 2 * LINES; ++i)
+    for (int i = 0; i < 2 * LINES; ++i) {
         QVERIFY2(whole.match(QString::fromUtf8(lines.at(i))).hasMatch(), lines.at(i).constData());
+    }
 }
 
 void TestUtilLog::sameSecondReusesStem()

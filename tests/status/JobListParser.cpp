@@ -10,8 +10,9 @@ bool WasPrinting(const QList<stJobState>& previous, const QString& jobId)
 {
     for (const stJobState& job : previous) {
         if (job.strJobID == jobId && (job.iStatus == JobListParser::JOB_PRINTING ||
-                                      job.iStatus == JobListParser::JOB_STOPPING))
+                                      job.iStatus == JobListParser::JOB_STOPPING)) {
             return true;
+        }
     }
     return false;
 }
@@ -21,8 +22,9 @@ QString StatusText(const QString& detail)
 {
     QString text =
         detail.mid(detail.startsWith(c_strStatus) ? c_strStatus.size() : c_strStatusZh.size());
-    if (text.startsWith(QChar(0xFF1A)) || text.startsWith(QLatin1Char(':')))
+    if (text.startsWith(QChar(0xFF1A)) || text.startsWith(QLatin1Char(':'))) {
         text.remove(0, 1);
+    }
     return text.trimmed();
 }
 } // namespace
@@ -44,14 +46,16 @@ JobListParser::stPass JobListParser::Parse(const QStringList& lines,
                     current.iStatus = JOB_NO_ALERT;
                 } else if (detail.contains(QLatin1String("job-printing"))) {
                     current.iStatus = JOB_PRINTING;
-                    if (offlineCancel)
+                    if (offlineCancel) {
                         pass.listActions.append({ACTION_OFFLINE_CANCEL, current.strJobID});
-                    else
+                    } else {
                         pass.listJobs.append(current);
+                    }
                 } else if (detail.contains(QLatin1String("job-canceled-by-user"))) {
                     current.iStatus = JOB_CANCELED_BY_USER;
-                    if (WasPrinting(previous, current.strJobID))
+                    if (WasPrinting(previous, current.strJobID)) {
                         pass.listActions.append({ACTION_PRINTER_CANCEL, current.strJobID});
+                    }
                 } else if (processing) {
                     current.iStatus = JOB_PRINTING;
                     pass.listJobs.append(current);
@@ -65,8 +69,9 @@ JobListParser::stPass JobListParser::Parse(const QStringList& lines,
                     current.iStatus = JOB_OTHER;
                 }
             } else if (detail.startsWith(c_strStatus) || detail.startsWith(c_strStatusZh)) {
-                if (detail.contains(QLatin1String("Processing")))
+                if (detail.contains(QLatin1String("Processing"))) {
                     processing = true;
+                }
                 statusText = !StatusText(detail).isEmpty();
             }
             continue;

@@ -34,12 +34,14 @@ QString Describe(const stPrinterInfo& info)
 template <typename Rule, typename Pass> QStringList Describe(const Pass& pass)
 {
     QStringList out;
-    for (const stJobState& job : pass.listJobs)
+    for (const stJobState& job : pass.listJobs) {
         out << QStringLiteral("%1:%2").arg(job.strJobID).arg(job.iStatus);
-    for (const auto& action : pass.listActions)
+    }
+    for (const auto& action : pass.listActions) {
         out << (action.eAction == Rule::ACTION_OFFLINE_CANCEL ? QStringLiteral("offline:")
                                                               : QStringLiteral("printer:")) +
                    action.strJobID;
+    }
     return out;
 }
 } // namespace
@@ -61,9 +63,10 @@ private:
     bool Submit(const QString& queue, const QString& user, bool hold = false)
     {
         QStringList args{"-U", user, "-d", queue, "-o", "raw"};
-        if (hold)
+        if (hold) {
             args << "-H"
                  << "hold";
+        }
         const QString file = TestEnv::controlDir() + QStringLiteral("/job.txt");
         return m_env.writeFile(file, "job\n") &&
                m_env.runTool(QStringLiteral("lp"), args << file).ok();
@@ -88,9 +91,10 @@ private slots:
 void TestCupsDifferential::initTestCase()
 {
     m_queues = QStringList{"Office", c_strBuero, c_strShellQueue, "Stopped", "Idle", "Done"};
-    for (const QString& queue : m_queues)
+    for (const QString& queue : m_queues) {
         TESTENV_VERIFY(m_env, m_env.addRawQueue(queue, "usb://Orvo/Q7020DN?serial=" +
                                                            QString::number(qHash(queue))));
+    }
     TESTENV_VERIFY(m_env, m_env.addRawQueue("Net", "socket://127.0.0.20:9100/?snmp=false"));
     TESTENV_VERIFY(m_env, m_env.addRawQueue(QString::fromUtf8("打印机"), "socket://[::1]:9100"));
     TESTENV_VERIFY(m_env, m_env.addRawQueue("Ipp", "ipp://127.0.0.1/printers/x"));
@@ -147,15 +151,17 @@ void TestCupsDifferential::discovery()
     QStringList tool;
     for (const QString& line : Lines({"-v"})) {
         stPrinterInfo info;
-        if (LpstatDeviceParser::ParseLine(line, info))
+        if (LpstatDeviceParser::ParseLine(line, info)) {
             tool << Describe(info);
+        }
     }
     QList<CupsClient::stQueue> queues;
     QVERIFY(m_cups.GetQueues(queues));
     QStringList inProcess;
     TrdDeviceManage manager;
-    for (const stPrinterInfo& info : manager.SelectQueues(queues, false))
+    for (const stPrinterInfo& info : manager.SelectQueues(queues, false)) {
         inProcess << Describe(info);
+    }
     QCOMPARE(inProcess, tool);
     QCOMPARE(inProcess.size(), 8); // ipp and lpd are not this service's
 }
@@ -183,11 +189,12 @@ void TestCupsDifferential::jobRecords_data()
     QTest::addColumn<bool>("offline");
     for (const QString& queue : m_queues + QStringList{"Net", "NoSuchQueue"}) {
         for (const char* previous : {"none", "all"}) {
-            for (bool offline : {false, true})
+            for (bool offline : {false, true}) {
                 QTest::newRow(qPrintable(
                     QStringLiteral("%1, previous %2%3")
                         .arg(queue, QLatin1String(previous), offline ? ", offline" : "")))
                     << queue << QString::fromLatin1(previous) << offline;
+            }
         }
     }
 }

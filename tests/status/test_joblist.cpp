@@ -37,13 +37,15 @@ QList<stJobState> Jobs(const QStringList& specs)
 QStringList Describe(const JobWatchRule::stPass& pass)
 {
     QStringList out;
-    for (const stJobState& job : pass.listJobs)
+    for (const stJobState& job : pass.listJobs) {
         out << QStringLiteral("%1:%2").arg(job.strJobID).arg(job.iStatus);
-    for (const JobWatchRule::stAction& action : pass.listActions)
+    }
+    for (const JobWatchRule::stAction& action : pass.listActions) {
         out << (action.eAction == JobWatchRule::ACTION_OFFLINE_CANCEL
                     ? QStringLiteral("offline:")
                     : QStringLiteral("printer:")) +
                    action.strJobID;
+    }
     return out;
 }
 } // namespace
@@ -115,8 +117,9 @@ void TestJobList::rule()
     const JobWatchRule::stPass pass =
         JobWatchRule::Apply(QStringLiteral("Q"), CupsJobs(jobs), Jobs(previous), offline);
     QCOMPARE(Describe(pass), result);
-    for (const stJobState& job : pass.listJobs)
+    for (const stJobState& job : pass.listJobs) {
         QCOMPARE(job.iReserved, -1);
+    }
 }
 
 void TestJobList::watchedIds()
@@ -140,12 +143,14 @@ void TestJobList::offlineRule_data()
     QTest::newRow("usb gone, was 0") << 1 << 2 << 0 << true;
     QTest::newRow("usb gone, was already gone") << 1 << 2 << 2 << false;
     QTest::newRow("usb answering") << 1 << 4 << 4 << false;
-    for (int shared : {0, 1, 2, 3, 12})
+    for (int shared : {0, 1, 2, 3, 12}) {
         QTest::newRow(qPrintable(QStringLiteral("network gone, was %1").arg(shared)))
             << 2 << 2 << shared << false;
-    for (int shared : {4, 5, 6, 8, 11})
+    }
+    for (int shared : {4, 5, 6, 8, 11}) {
         QTest::newRow(qPrintable(QStringLiteral("network gone, was %1").arg(shared)))
             << 2 << 2 << shared << true;
+    }
     QTest::newRow("undetermined type counts as network, was 4") << 0 << 2 << 4 << true;
     QTest::newRow("undetermined type counts as network, was 3") << 0 << 2 << 3 << false;
     QTest::newRow("network answering") << 2 << 4 << 5 << false;

@@ -13,8 +13,9 @@ namespace {
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return QByteArray("<missing>");
+    }
     return file.readAll();
 }
 
@@ -404,9 +405,10 @@ private slots:
     void oversizedReplyIsAlwaysChanged()
     {
         QByteArray big(4096, 'b');
-        for (int i = 0; i < 2; ++i)
+        for (int i = 0; i < 2; ++i) {
             QVERIFY(m_worker->CheckRecvBufChange(reinterpret_cast<unsigned char*>(big.data()),
                                                  static_cast<unsigned long>(big.size())));
+        }
     }
 };
 

@@ -30,8 +30,9 @@ namespace {
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return QByteArray("<missing>");
+    }
     return file.readAll();
 }
 
@@ -53,17 +54,20 @@ QList<quint16> UdpPorts(const QList<quint16>& except)
 {
     QList<quint16> ports;
     QFile file(QStringLiteral("/proc/net/udp"));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return ports;
+    }
     file.readLine(); // the column titles
     for (const QByteArray& line : file.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 2)
+        if (fields.size() < 2) {
             continue;
+        }
         const quint16 port =
             quint16(fields.at(1).mid(fields.at(1).indexOf(':') + 1).toUInt(nullptr, 16));
-        if (!except.contains(port))
+        if (!except.contains(port)) {
             ports << port;
+        }
     }
     return ports;
 }
@@ -83,8 +87,9 @@ private:
     QByteArray Ctl(const QByteArray& command) const
     {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        if (fd < 0)
+        if (fd < 0) {
             return "error: socket";
+        }
         sockaddr_un address = {};
         address.sun_family = AF_UNIX;
         const QByteArray path = QFile::encodeName(m_strControl);
@@ -95,8 +100,9 @@ private:
                 command.size() + 1) {
             char buf[512];
             ssize_t n;
-            while ((n = ::read(fd, buf, sizeof buf)) > 0)
+            while ((n = ::read(fd, buf, sizeof buf)) > 0) {
                 answer.append(buf, int(n));
+            }
         } else {
             answer = "error: control socket";
         }
@@ -108,8 +114,9 @@ private:
     QList<int> Counts() const
     {
         const QList<QByteArray> words = Ctl("count").split(' ');
-        if (words.size() != 6)
+        if (words.size() != 6) {
             return {};
+        }
         return {words[1].toInt(), words[3].toInt(), words[5].toInt()};
     }
 
@@ -126,8 +133,9 @@ private slots:
         // Names this test resolves must never reach the machine's name server.
         QStringList interfaces;
         if (struct if_nameindex* names = if_nameindex()) {
-            for (struct if_nameindex* n = names; n->if_index != 0; ++n)
+            for (struct if_nameindex* n = names; n->if_index != 0; ++n) {
                 interfaces << QString::fromLatin1(n->if_name);
+            }
             if_freenameindex(names);
         }
         QCOMPARE(interfaces, QStringList{QStringLiteral("lo")});
@@ -301,8 +309,9 @@ private slots:
                     to.sin_port = htons(target);
                     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
                     if (::sendto(fd, spoofed.constData(), size_t(spoofed.size()), 0,
-                                 reinterpret_cast<sockaddr*>(&to), sizeof to) == spoofed.size())
+                                 reinterpret_cast<sockaddr*>(&to), sizeof to) == spoofed.size()) {
                         ++hits;
+                    }
                 }
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }

@@ -40,8 +40,9 @@ void StepHook(const char* step)
 {
     s_iStepsReached.fetch_add(1);
     const char* throwAt = s_pThrowAt.load();
-    if (throwAt && std::strcmp(throwAt, step) == 0)
+    if (throwAt && std::strcmp(throwAt, step) == 0) {
         throw std::runtime_error(step);
+    }
 }
 
 int OpenFdCount()
@@ -57,8 +58,9 @@ int SettledFdCount()
     for (int i = 0; i < 50; ++i) {
         QTest::qWait(20);
         const int now = OpenFdCount();
-        if (now == count)
+        if (now == count) {
             break;
+        }
         count = now;
     }
     return count;
@@ -75,8 +77,9 @@ int SettledFdCount()
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
         return QByteArray("<missing>");
+    }
     return file.readAll();
 }
 
@@ -117,8 +120,9 @@ private:
         QByteArray all;
         const QDir dir(FixedPaths::LogDir());
         for (const QString& name :
-             dir.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name))
+             dir.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name)) {
             all += ReadAll(dir.filePath(name));
+        }
         return all;
     }
 
@@ -126,16 +130,18 @@ private:
     static int FirstListed(int one, int other)
     {
         libusb_context* ctx = nullptr;
-        if (libusb_init(&ctx) < 0)
+        if (libusb_init(&ctx) < 0) {
             return -1;
+        }
         libusb_device** list = nullptr;
         int first = -1;
         if (libusb_get_device_list(ctx, &list) >= 0) {
             for (int i = 0; list[i] && first < 0; ++i) {
                 const QString node = QString::asprintf("/%03d", libusb_get_device_address(list[i]));
                 for (int index : {one, other}) {
-                    if (QString::fromStdString(s_emulator->devNode(index)).endsWith(node))
+                    if (QString::fromStdString(s_emulator->devNode(index)).endsWith(node)) {
                         first = index;
+                    }
                 }
             }
             libusb_free_device_list(list, 1);
@@ -469,8 +475,9 @@ private slots:
         QFETCH(int, result);
         s_emulator->setClaimFailure(m_iA, claimFails);
         const int fds = SettledFdCount();
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 5; ++i) {
             QCOMPARE(m_worker->GetPrinterStatusUSB(port), result);
+        }
         VERIFY_NO_FD_LEFT(fds);
     }
 
@@ -513,13 +520,15 @@ private slots:
         for (int t = 0; t < 2; ++t) {
             workers[t].Printer().stInfo.strName = QStringLiteral("twin-worker-%1").arg(t);
             threads[t] = std::thread([&workers, &results, t] {
-                for (int i = 0; i < POLLS; ++i)
+                for (int i = 0; i < POLLS; ++i) {
                     results[t][i] = workers[t].GetPrinterStatusUSB(
                         QStringLiteral("Orvo/Q7020DN?serial=AB12CD34EF"));
+                }
             });
         }
-        for (std::thread& thread : threads)
+        for (std::thread& thread : threads) {
             thread.join();
+        }
         int succeeded = 0;
         for (int t = 0; t < 2; ++t) {
             for (int i = 0; i < POLLS; ++i) {

@@ -41,24 +41,25 @@ void TestWorkerChecks::statusChange()
     before.listError1 = {ERROR_STATUS_3, ERROR_STATUS_12};
     before.listError2 = {ERROR_STATUS_1};
     stPrinterState after = before;
-    if (field == "iStatus")
+    if (field == "iStatus") {
         after.iStatus = 5;
-    else if (field == "ulSupply1000")
+    } else if (field == "ulSupply1000") {
         after.ulSupply1000 = 69;
-    else if (field == "listError1")
+    } else if (field == "listError1") {
         after.listError1.append(ERROR_STATUS_4);
-    else if (field == "listError2")
+    } else if (field == "listError2") {
         after.listError2.clear();
-    else if (field == "order")
+    } else if (field == "order") {
         after.listError1 = {ERROR_STATUS_12, ERROR_STATUS_3};
-    else if (field == "texts")
+    } else if (field == "texts") {
         after.strStatusText = after.strInfo1 = QStringLiteral("changed");
-    else if (field == "ulSupply1001")
+    } else if (field == "ulSupply1001") {
         after.ulSupply1001 = 1;
-    else if (field == "iErrorCount1")
+    } else if (field == "iErrorCount1") {
         after.iErrorCount1 = 9;
-    else if (field == "iFailCount")
+    } else if (field == "iFailCount") {
         after.iFailCount = 3;
+    }
     QCOMPARE(TrdGetPrinterStatus::CheckStatusChange(before, after), changed);
     QCOMPARE(TrdGetPrinterStatus::CheckStatusChange(after, before), changed);
 }

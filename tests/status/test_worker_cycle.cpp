@@ -41,8 +41,9 @@ stPrinterManager Entry(const QString& name, const QString& uri, int status, cons
 QStringList JobIds(const stPrinterManager& entry)
 {
     QStringList ids;
-    for (const stJobState& job : entry.listJobState)
+    for (const stJobState& job : entry.listJobState) {
         ids << job.strJobID;
+    }
     return ids;
 }
 } // namespace
@@ -63,8 +64,9 @@ private:
     {
         QString text;
         const QDir dir(FixedPaths::LogDir());
-        for (const QString& name : dir.entryList({"log_srv*.log"}, QDir::Files, QDir::Name))
+        for (const QString& name : dir.entryList({"log_srv*.log"}, QDir::Files, QDir::Name)) {
             text += QString::fromLocal8Bit(TestEnv::readFile(dir.filePath(name)));
+        }
         return text;
     }
     int LogCount(const QString& message) const { return Log().count(") " + message + "\n"); }
@@ -92,8 +94,9 @@ private:
         m_thread = new QThread();
         m_worker->moveToThread(m_thread);
         m_thread->start(QThread::InheritPriority);
-        if (init)
+        if (init) {
             m_worker->Init(index, &m_list);
+        }
         QMetaObject::invokeMethod(m_worker, "SlotTaskStart", Qt::QueuedConnection);
     }
     // Asks the cycle to quit and waits until its thread has ended. False when the cycle did
@@ -102,8 +105,9 @@ private:
     // ThreadSanitizer, which would report the delete as racing with the worker's last steps.
     bool StopWorker(int ms = 3000)
     {
-        if (!m_worker)
+        if (!m_worker) {
             return true;
+        }
         m_worker->RequestQuit();
         m_thread->quit(); // ends the thread's event loop once the cycle has returned
         const bool ended = m_thread->wait(ms);
@@ -142,9 +146,10 @@ void TestWorkerCycle::initTestCase()
     QVERIFY(QDir().mkpath(FixedPaths::CfgDir()));
     UtilLog::SetLogEnable(true);
     // Queues for the names the entries carry, so the job watch's lpstat finds them.
-    for (const char* name : {"Lonely", "Alpha", "Beta", "Gamma", "Delta", "Stay", "Quitter"})
+    for (const char* name : {"Lonely", "Alpha", "Beta", "Gamma", "Delta", "Stay", "Quitter"}) {
         TESTENV_VERIFY(m_env, m_env.addRawQueue(name, QStringLiteral("usb://Orvo/Q7020DN?serial=") +
                                                           QLatin1String(name)));
+    }
 }
 
 void TestWorkerCycle::cleanup()

@@ -40,8 +40,9 @@ private:
     {
         QString text;
         const QDir dir(FixedPaths::LogDir());
-        for (const QString& name : dir.entryList({"log_srv*.log"}, QDir::Files, QDir::Name))
+        for (const QString& name : dir.entryList({"log_srv*.log"}, QDir::Files, QDir::Name)) {
             text += QString::fromLocal8Bit(TestEnv::readFile(dir.filePath(name)));
+        }
         return text;
     }
     int LogCount(const QString& message) const { return Log().count(") " + message + "\n"); }
@@ -65,16 +66,18 @@ private:
     QString PrintingJob(const QString& queue)
     {
         const QString id = m_env.submitRawJob(queue, "job data\n");
-        if (id.isEmpty())
+        if (id.isEmpty()) {
             return id;
+        }
         // The queue says "printing" a moment before the job's own alerts do; the job watch
         // reads the alerts.
         const auto alerted = [&] {
             const ToolResult listing = m_env.runTool("lpstat", {"-l", "-o", queue});
             return listing.ok() && listing.out().contains("job-printing");
         };
-        if (!m_env.waitFor(alerted, 10000, "job-printing alert on " + queue))
+        if (!m_env.waitFor(alerted, 10000, "job-printing alert on " + queue)) {
             return QString();
+        }
         return id;
     }
     bool NothingRan() const
@@ -165,10 +168,11 @@ void TestWorkerJobWatch::idleCheck()
     QFETCH(bool, poll);
     QFETCH(int, interval);
 
-    if (queue.isEmpty())
+    if (queue.isEmpty()) {
         SetShared({});
-    else
+    } else {
         SetShared({Entry(queue, connectType, status)});
+    }
     int got = -1;
     QCOMPARE(m_worker.CheckNeedStatus(got), poll);
     QCOMPARE(got, interval);
@@ -203,12 +207,13 @@ void TestWorkerJobWatch::offlineRule()
 
     const QString job = PrintingJob("Watch");
     TESTENV_VERIFY(m_env, !job.isEmpty());
-    if (shared == "same")
+    if (shared == "same") {
         SetShared({Entry("Watch", connectType, sharedStatus)});
-    else if (shared == "other")
+    } else if (shared == "other") {
         SetShared({Entry("Elsewhere", connectType, sharedStatus)});
-    else
+    } else {
         SetShared({});
+    }
     m_worker.Printer() = Entry("Watch", connectType, workerStatus);
 
     const int cancelsBefore = LogCount("offline cancel cups job:Watch");

@@ -15,16 +15,19 @@ QProcess* ChildProcesses::start(const QString& program, const QStringList& args,
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& entry : extraEnv) {
         const int eq = entry.indexOf(QLatin1Char('='));
-        if (eq > 0)
+        if (eq > 0) {
             env.insert(entry.left(eq), entry.mid(eq + 1));
+        }
     }
     process->setProcessEnvironment(env);
-    if (!captureOutput)
+    if (!captureOutput) {
         process->setProcessChannelMode(QProcess::ForwardedChannels);
+    }
     process->start(program, args);
     if (!process->waitForStarted(5000)) {
-        if (error)
+        if (error) {
             *error = QStringLiteral("cannot start %1: %2").arg(program, process->errorString());
+        }
         delete process;
         return nullptr;
     }
@@ -34,8 +37,9 @@ QProcess* ChildProcesses::start(const QString& program, const QStringList& args,
 
 int ChildProcesses::stop(QProcess* process, int graceMs)
 {
-    if (!process || !m_processes.contains(process))
+    if (!process || !m_processes.contains(process)) {
         return -1;
+    }
     if (process->state() != QProcess::NotRunning) {
         process->terminate();
         if (!process->waitForFinished(graceMs)) {
@@ -49,6 +53,7 @@ int ChildProcesses::stop(QProcess* process, int graceMs)
 
 void ChildProcesses::stopAll()
 {
-    for (QProcess* process : qAsConst(m_processes))
+    for (QProcess* process : qAsConst(m_processes)) {
         stop(process, 2000);
+    }
 }

@@ -10,8 +10,9 @@ QString PrintJobs::submitRaw(const QString& queue, const QByteArray& data, QStri
     const QString dir = qEnvironmentVariable("ORVO_TESTENV_DIR", QStringLiteral("/tmp"));
     QTemporaryFile file(dir + QStringLiteral("/job-XXXXXX"));
     if (!file.open() || file.write(data) != data.size() || !file.flush()) {
-        if (error)
+        if (error) {
             *error = QStringLiteral("cannot write the job file in %1").arg(dir);
+        }
         return QString();
     }
     const ToolResult result =
@@ -20,8 +21,9 @@ QString PrintJobs::submitRaw(const QString& queue, const QByteArray& data, QStri
     static const QRegularExpression requestId(QStringLiteral("request id is (\\S+) \\("));
     const QRegularExpressionMatch match = requestId.match(result.out());
     if (!result.ok() || !match.hasMatch()) {
-        if (error)
+        if (error) {
             *error = QStringLiteral("lp -d %1 failed: %2").arg(queue, result.describe());
+        }
         return QString();
     }
     // lp prints the queue name raw; job lists percent-encode it. Ids are handed out in the
@@ -53,8 +55,9 @@ QStringList PrintJobs::jobIds(const QString& queue, const QString& which)
     for (const QString& line : lines) {
         const QString id = line.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
         if (id.startsWith(prefix) && !id.mid(prefix.size()).isEmpty() &&
-            id.midRef(prefix.size()).toInt() > 0)
+            id.midRef(prefix.size()).toInt() > 0) {
             ids.append(id);
+        }
     }
     return ids;
 }
@@ -71,10 +74,11 @@ QString PrintJobs::encodedQueueName(const QString& queue)
     QString encoded;
     for (const char c : queue.toUtf8()) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x80)
+        if (byte >= 0x80) {
             encoded += QStringLiteral("%%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
-        else
+        } else {
             encoded += QLatin1Char(c);
+        }
     }
     return encoded;
 }

@@ -19,8 +19,9 @@
 TestEnv::TestEnv()
 {
     QString why;
-    if (!inTestEnv(&why))
+    if (!inTestEnv(&why)) {
         qFatal("This test must run inside scripts/testenv/orvo-testenv: %s", qPrintable(why));
+    }
 }
 
 TestEnv::~TestEnv() = default;
@@ -28,21 +29,27 @@ TestEnv::~TestEnv() = default;
 bool TestEnv::inTestEnv(QString* why)
 {
     const auto no = [why](const QString& reason) {
-        if (why)
+        if (why) {
             *why = reason;
+        }
         return false;
     };
     const QString dir = qEnvironmentVariable("ORVO_TESTENV_DIR");
-    if (dir.isEmpty())
+    if (dir.isEmpty()) {
         return no(QStringLiteral("ORVO_TESTENV_DIR is not set"));
-    if (!QFileInfo::exists(dir + QStringLiteral("/testenv.id")))
+    }
+    if (!QFileInfo::exists(dir + QStringLiteral("/testenv.id"))) {
         return no(QStringLiteral("%1/testenv.id is missing").arg(dir));
-    if (!readFile(QStringLiteral("/etc/cups/.orvo-testenv")).startsWith("orvo-testenv "))
+    }
+    if (!readFile(QStringLiteral("/etc/cups/.orvo-testenv")).startsWith("orvo-testenv ")) {
         return no(QStringLiteral("/etc/cups is not the private one of orvo-testenv"));
-    if (!readFile(QStringLiteral("/proc/1/cmdline")).contains("orvo-testenv"))
+    }
+    if (!readFile(QStringLiteral("/proc/1/cmdline")).contains("orvo-testenv")) {
         return no(QStringLiteral("not in the PID namespace of orvo-testenv"));
-    if (qEnvironmentVariable("CUPS_SERVER") != QLatin1String("/run/cups/cups.sock"))
+    }
+    if (qEnvironmentVariable("CUPS_SERVER") != QLatin1String("/run/cups/cups.sock")) {
         return no(QStringLiteral("CUPS_SERVER is not the private socket"));
+    }
     return true;
 }
 
@@ -87,8 +94,9 @@ QStringList TestEnv::modelKeys()
     const QString text = QString::fromUtf8(readFile(scriptsDir() + QStringLiteral("/model-keys")));
     for (const QString& line : text.split(QLatin1Char('\n'))) {
         const QString key = line.trimmed();
-        if (!key.isEmpty() && !key.startsWith(QLatin1Char('#')))
+        if (!key.isEmpty() && !key.startsWith(QLatin1Char('#'))) {
             keys.append(key);
+        }
     }
     return keys;
 }
@@ -106,9 +114,10 @@ bool TestEnv::runLib(const QString& function, const QStringList& args)
                          scriptsDir() + QStringLiteral("/lib.sh"), function};
     bashArgs += args;
     const ToolResult result = ToolRunner::run(QStringLiteral("/bin/bash"), bashArgs);
-    if (!result.ok())
+    if (!result.ok()) {
         return fail(QStringLiteral("%1 %2: %3")
                         .arg(function, args.join(QLatin1Char(' ')), result.describe()));
+    }
     return true;
 }
 
@@ -150,20 +159,23 @@ bool TestEnv::writeControlFile(const QString& name, const QByteArray& data)
 {
     // Written whole and renamed into place: the backend never reads half a file.
     QSaveFile file(controlDir() + QLatin1Char('/') + name);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()) {
         return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+    }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                         QFileDevice::ReadOther);
-    if (!file.commit())
+    if (!file.commit()) {
         return fail(QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString()));
+    }
     return true;
 }
 
 bool TestEnv::setUsbDevices(const QStringList& uris)
 {
     QByteArray text;
-    for (const QString& uri : uris)
+    for (const QString& uri : uris) {
         text += uri.toUtf8() + '\n';
+    }
     return writeControlFile(QStringLiteral("usb-devices"), text);
 }
 
@@ -175,16 +187,18 @@ bool TestEnv::releaseUsbJobs(int exitStatus)
 bool TestEnv::holdUsbJobs()
 {
     const QString path = controlDir() + QStringLiteral("/usb-release");
-    if (QFile::exists(path) && !QFile::remove(path))
+    if (QFile::exists(path) && !QFile::remove(path)) {
         return fail(QStringLiteral("cannot remove %1").arg(path));
+    }
     return true;
 }
 
 bool TestEnv::setUsbState(const QStringList& lines)
 {
     QByteArray text;
-    for (const QString& line : lines)
+    for (const QString& line : lines) {
         text += line.toUtf8() + '\n';
+    }
     return writeControlFile(QStringLiteral("usb-state"), text);
 }
 
@@ -221,11 +235,13 @@ bool TestEnv::waitFor(const std::function<bool()>& condition, int timeoutMs, con
     QElapsedTimer timer;
     timer.start();
     while (true) {
-        if (condition())
+        if (condition()) {
             return true;
-        if (timer.elapsed() >= timeoutMs)
+        }
+        if (timer.elapsed() >= timeoutMs) {
             return fail(
                 QStringLiteral("timed out after %1 ms waiting for: %2").arg(timeoutMs).arg(what));
+        }
         // Lets queued signals of started processes arrive while the test waits.
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(10);
@@ -237,8 +253,9 @@ QProcess* TestEnv::startProcess(const QString& program, const QStringList& args,
 {
     QString error;
     QProcess* process = m_children.start(program, args, extraEnv, captureOutput, &error);
-    if (!process)
+    if (!process) {
         fail(error);
+    }
     return process;
 }
 
@@ -251,8 +268,9 @@ QByteArray TestEnv::readFile(const QString& path, bool* ok)
 {
     QFile file(path);
     const bool opened = file.open(QIODevice::ReadOnly);
-    if (ok)
+    if (ok) {
         *ok = opened;
+    }
     return opened ? file.readAll() : QByteArray();
 }
 
@@ -265,8 +283,9 @@ bool TestEnv::writeFile(const QString& path, const QByteArray& data)
 {
     QFile file(path);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !file.open(QIODevice::WriteOnly) ||
-        file.write(data) != data.size())
+        file.write(data) != data.size()) {
         return fail(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    }
     return true;
 }
 
@@ -274,8 +293,9 @@ QString TestEnv::submitRawJob(const QString& queue, const QByteArray& data)
 {
     QString error;
     const QString id = PrintJobs::submitRaw(queue, data, &error);
-    if (id.isEmpty())
+    if (id.isEmpty()) {
         fail(error);
+    }
     return id;
 }
 
@@ -311,8 +331,9 @@ bool TestEnv::holdsFor(const std::function<bool()>& condition, int timeoutMs)
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
-        if (!condition())
+        if (!condition()) {
             return false;
+        }
         QThread::msleep(50);
     }
     return condition();
@@ -333,8 +354,9 @@ bool TestEnv::waitForJobAlert(const QString& queue, const QString& job, const QS
 QString TestEnv::controlRequest(const QString& socketPath, const QString& line)
 {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
         return QStringLiteral("error: socket");
+    }
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     qstrncpy(addr.sun_path, socketPath.toLocal8Bit().constData(), sizeof addr.sun_path);
@@ -344,8 +366,9 @@ QString TestEnv::controlRequest(const QString& socketPath, const QString& line)
         if (write(fd, out.constData(), static_cast<size_t>(out.size())) == out.size()) {
             char buf[512];
             ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0)
+            while ((n = read(fd, buf, sizeof buf)) > 0) {
                 answer.append(buf, static_cast<int>(n));
+            }
         }
     }
     close(fd);
@@ -362,9 +385,10 @@ int TestEnv::serviceLogCount(const QString& message)
 {
     int count = 0;
     const QDir dir(logDir());
-    for (const QString& name : dir.entryList({QStringLiteral("log_srv*.log")}, QDir::Files))
+    for (const QString& name : dir.entryList({QStringLiteral("log_srv*.log")}, QDir::Files)) {
         count += QString::fromLocal8Bit(readFile(dir.filePath(name)))
                      .count(QStringLiteral(") ") + message + QLatin1Char('\n'));
+    }
     return count;
 }
 

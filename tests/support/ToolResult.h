@@ -18,8 +18,9 @@ struct ToolResult
     // One line for a failure message: the exit code and both outputs.
     QString describe() const
     {
-        if (!started)
+        if (!started) {
             return QStringLiteral("did not start");
+        }
         return QStringLiteral("%1, stdout: \"%2\", stderr: \"%3\"")
             .arg(timedOut ? QStringLiteral("timed out") : QStringLiteral("exit %1").arg(exitCode),
                  out().trimmed(), err().trimmed());

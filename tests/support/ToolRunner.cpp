@@ -13,16 +13,19 @@ ToolResult ToolRunner::run(const QString& program, const QStringList& args, int 
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     for (const QString& entry : extraEnv) {
         const int eq = entry.indexOf(QLatin1Char('='));
-        if (eq > 0)
+        if (eq > 0) {
             env.insert(entry.left(eq), entry.mid(eq + 1));
+        }
     }
     process.setProcessEnvironment(env);
     process.start(program, args);
-    if (!process.waitForStarted(5000))
+    if (!process.waitForStarted(5000)) {
         return result;
+    }
     result.started = true;
-    if (!stdIn.isEmpty())
+    if (!stdIn.isEmpty()) {
         process.write(stdIn);
+    }
     process.closeWriteChannel();
     if (!process.waitForFinished(timeoutMs)) {
         result.timedOut = true;

@@ -28,8 +28,9 @@ QStringList RunAndRead(const char* format, const char* caller)
 {
     QTemporaryFile report(FixedPaths::CfgDir() + QStringLiteral("addprinter.XXXXXX"));
     report.setAutoRemove(false);
-    if (!report.open())
+    if (!report.open()) {
         return {};
+    }
     const QString path = report.fileName();
     report.close();
     CupsTool::Run(format, {path}, caller);
@@ -45,8 +46,9 @@ public:
     {
         std::fflush(stderr);
         m_iSaved = dup(STDERR_FILENO);
-        if (m_iSaved >= 0 && m_file.open())
+        if (m_iSaved >= 0 && m_file.open()) {
             dup2(m_file.handle(), STDERR_FILENO);
+        }
     }
     ~ToolMessages() { Restore(); }
     ToolMessages(const ToolMessages&) = delete;
@@ -59,8 +61,9 @@ public:
         QStringList lines;
         if (m_file.isOpen() && m_file.seek(0)) {
             for (const QByteArray& line : m_file.read(16 * 1024).split('\n')) {
-                if (!line.trimmed().isEmpty() && lines.size() < 40)
+                if (!line.trimmed().isEmpty() && lines.size() < 40) {
                     lines.append(QString::fromUtf8(line.trimmed()));
+                }
             }
         }
         return lines;
@@ -85,17 +88,21 @@ private:
 QString Rewrite(const QString& line)
 {
     if (line.contains(QLatin1String("drivers are deprecated"), Qt::CaseInsensitive) ||
-        line.contains(QLatin1String("No destinations added"), Qt::CaseInsensitive))
+        line.contains(QLatin1String("No destinations added"), Qt::CaseInsensitive)) {
         return QString();
+    }
     // A failed device listing is told by the run itself, with lpinfo's reason.
-    if (line.startsWith(QLatin1String("lpinfo:")))
+    if (line.startsWith(QLatin1String("lpinfo:"))) {
         return QString();
+    }
     if (line.contains(QLatin1String("Scheduler is not running"), Qt::CaseInsensitive) ||
-        line.contains(QLatin1String("Bad file descriptor"), Qt::CaseInsensitive))
+        line.contains(QLatin1String("Bad file descriptor"), Qt::CaseInsensitive)) {
         return QStringLiteral("CUPS is not running - start it with: systemctl start cups");
+    }
     if (line.contains(QLatin1String("Forbidden"), Qt::CaseInsensitive) ||
-        line.contains(QLatin1String("not authorized"), Qt::CaseInsensitive))
+        line.contains(QLatin1String("not authorized"), Qt::CaseInsensitive)) {
         return QStringLiteral("CUPS refused the change - run it as root");
+    }
     QString text = line;
     text.remove(QRegularExpression(QStringLiteral("^(lpadmin|lpinfo|lpstat):\\s*")));
     return QStringLiteral("CUPS says: %1").arg(text);
@@ -104,8 +111,9 @@ QString Rewrite(const QString& line)
 QString SupportedModels()
 {
     QStringList keys;
-    for (const stModelInfo& model : c_stModelInfoList)
+    for (const stModelInfo& model : c_stModelInfoList) {
         keys.append(model.strModelKey);
+    }
     return keys.join(QStringLiteral(", "));
 }
 
@@ -117,12 +125,15 @@ bool LooksLikeUri(const QString& uri)
 
 int ExitCodeOf(int status)
 {
-    if (status == -1)
+    if (status == -1) {
         return AddPrinterTool::EXIT_FAILED;
-    if (WIFEXITED(status))
+    }
+    if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
+    }
+    if (WIFSIGNALED(status)) {
         return 128 + WTERMSIG(status);
+    }
     return AddPrinterTool::EXIT_FAILED;
 }
 
@@ -193,8 +204,9 @@ int AddPrinterTool::Run(const QStringList& args)
     } else {
         UsageError(QStringLiteral("unexpected argument '%1'").arg(first));
     }
-    if (m_iLockFd >= 0)
+    if (m_iLockFd >= 0) {
         close(std::exchange(m_iLockFd, -1));
+    }
     m_out.flush();
     m_err.flush();
     return result;
@@ -229,8 +241,9 @@ int AddPrinterTool::CheckCanAdminister()
 int AddPrinterTool::AddNewPrinters()
 {
     const int ready = CheckCanAdminister();
-    if (ready != EXIT_OK)
+    if (ready != EXIT_OK) {
         return ready;
+    }
 
     // Without the list of queues nothing can be known to be new: creating anything then could
     // give a device that has a queue a second one.
@@ -247,8 +260,9 @@ int AddPrinterTool::AddNewPrinters()
 
     int created = 0;
     for (const stPrinterInfo& queue : after) {
-        if (QueueCreator::ContainsName(before, queue.strName))
+        if (QueueCreator::ContainsName(before, queue.strName)) {
             continue;
+        }
         m_out << PROGRAM << ": created queue " << queue.strName << " for " << queue.strURI << '\n';
         ++created;
     }
@@ -274,29 +288,34 @@ int AddPrinterTool::AddNewPrinters()
         } else {
             Error(problem.strText);
         }
-        if (result == EXIT_OK)
+        if (result == EXIT_OK) {
             result = EXIT_FAILED;
+        }
     }
     ToldOnce(said);
-    if (created == 0 && result == EXIT_OK)
+    if (created == 0 && result == EXIT_OK) {
         m_out << PROGRAM << ": no new Orvo USB printer found\n";
+    }
     return result;
 }
 
 int AddPrinterTool::SetUri(const QString& queue, const QString& uri)
 {
     const int ready = CheckCanAdminister();
-    if (ready != EXIT_OK)
+    if (ready != EXIT_OK) {
         return ready;
+    }
 
     QueueCreator creator(m_discover);
     ToolMessages messages;
     const int status = creator.ChangeNetPrinterURI(queue, uri);
     ToldOnce(messages.Take());
-    for (const QueueCreator::stProblem& problem : creator.TakeProblems())
+    for (const QueueCreator::stProblem& problem : creator.TakeProblems()) {
         Error(problem.strText);
-    if (status != 0)
+    }
+    if (status != 0) {
         return ExitCodeOf(status) == EXIT_OK ? EXIT_FAILED : ExitCodeOf(status);
+    }
     m_out << PROGRAM << ": queue " << queue << " now uses " << uri << '\n';
     return EXIT_OK;
 }
@@ -306,8 +325,9 @@ QString AddPrinterTool::LpinfoMessage()
     const QStringList said = RunAndRead("lpinfo --include-schemes \"usb\" -v > %s 2>&1", __func__);
     QStringList lines;
     for (const QString& line : said) {
-        if (line.startsWith(QLatin1String("lpinfo:")))
+        if (line.startsWith(QLatin1String("lpinfo:"))) {
             lines.append(line.trimmed());
+        }
     }
     return lines.join(QStringLiteral("; "));
 }

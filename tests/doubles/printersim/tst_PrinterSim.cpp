@@ -99,10 +99,12 @@ bool enterPrivateNetwork(QString& why)
     std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
     const bool up = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &ifr) == 0 &&
                     (ifr.ifr_flags |= IFF_UP, ioctl(fd, SIOCSIFFLAGS, &ifr) == 0);
-    if (!up)
+    if (!up) {
         why = QString("cannot bring lo up: %1").arg(std::strerror(errno));
-    if (fd >= 0)
+    }
+    if (fd >= 0) {
         close(fd);
+    }
     return up;
 }
 
@@ -132,8 +134,9 @@ public:
     QByteArray receive(int timeoutMs)
     {
         pollfd p{m_fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1)
+        if (poll(&p, 1, timeoutMs) != 1) {
             return QByteArray();
+        }
         QByteArray buf(65536, '\0');
         const ssize_t n = recv(m_fd, buf.data(), static_cast<size_t>(buf.size()), 0);
         return n < 0 ? QByteArray() : buf.left(static_cast<int>(n));
@@ -194,15 +197,18 @@ QString TestPrinterSim::ctl(const QStringList& args, int* exitCode)
         if (write(fd, line.constData(), static_cast<size_t>(line.size())) == line.size()) {
             char buf[512];
             ssize_t n;
-            while ((n = read(fd, buf, sizeof buf)) > 0)
+            while ((n = read(fd, buf, sizeof buf)) > 0) {
                 answer.append(buf, static_cast<int>(n));
+            }
         }
     }
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+    }
     const QString text = QString::fromUtf8(answer).trimmed();
-    if (exitCode)
+    if (exitCode) {
         *exitCode = text.isEmpty() || text.startsWith("error") ? 1 : 0;
+    }
     return text.isEmpty() ? QString("no answer from %1").arg(m_control) : text;
 }
 
@@ -253,8 +259,9 @@ void TestPrinterSim::initTestCase()
 
 void TestPrinterSim::cleanupTestCase()
 {
-    if (m_sim.state() == QProcess::NotRunning)
+    if (m_sim.state() == QProcess::NotRunning) {
         return;
+    }
     QCOMPARE(ctl({"quit"}), QString("quit"));
     QVERIFY(m_sim.waitForFinished(10000));
     QCOMPARE(m_sim.exitCode(), 0);
@@ -264,8 +271,9 @@ void TestPrinterSim::init()
 {
     for (const QStringList& cmd : {QStringList{"answer"}, QStringList{"delay", "0"},
                                    QStringList{"set-reply", kData + "/ready.kv"},
-                                   QStringList{"speed", "0"}, QStringList{"reset-count"}})
+                                   QStringList{"speed", "0"}, QStringList{"reset-count"}}) {
         QCOMPARE(ctl(cmd), QString("ok"));
+    }
 }
 
 void TestPrinterSim::replyFromDescription_data()

@@ -44,8 +44,9 @@ std::string UmockdevPreload::preloadValue(const std::string& first)
         const char* env = std::getenv(kFirstEnv);
         value = env && *env ? env : sanitizerRuntime();
     }
-    if (!value.empty())
+    if (!value.empty()) {
         value += ':';
+    }
     value += kLibrary;
     const char* existing = std::getenv("LD_PRELOAD");
     if (existing && *existing) {
@@ -57,8 +58,9 @@ std::string UmockdevPreload::preloadValue(const std::string& first)
 
 void UmockdevPreload::reexecIfMissing(int, char** argv)
 {
-    if (isActive())
+    if (isActive()) {
         return;
+    }
     if (std::getenv(kGuardEnv)) {
         std::fprintf(stderr, "%s: %s is not in LD_PRELOAD after re-executing; giving up\n", argv[0],
                      kLibrary);

@@ -58,8 +58,9 @@ std::vector<std::uint8_t> stringDescriptor(const std::string& text)
 {
     std::vector<std::uint8_t> d{0, 3};
     for (unsigned char c : text) {
-        if (d.size() + 2 > 255)
+        if (d.size() + 2 > 255) {
             break;
+        }
         putLe16(d, c);
     }
     d[0] = static_cast<std::uint8_t>(d.size());
@@ -158,8 +159,9 @@ struct UsbPrinterEmulator::Impl
 
     EmulatedUsbPrinter& at(int index) const
     {
-        if (index < 0 || index >= static_cast<int>(printers.size()))
+        if (index < 0 || index >= static_cast<int>(printers.size())) {
             throw std::out_of_range("no emulated printer with index " + std::to_string(index));
+        }
         return *printers[static_cast<std::size_t>(index)];
     }
 
@@ -275,12 +277,15 @@ void handleSubmit(EmulatedUsbPrinter& p, UMockdevIoctlClient* client)
         const std::size_t wLength = bufData->data[6] | (bufData->data[7] << 8);
         const std::size_t room = static_cast<std::size_t>(urb->buffer_length) - kSetupSize;
         std::size_t n = a.data.size();
-        if (n > wLength)
+        if (n > wLength) {
             n = wLength;
-        if (n > room)
+        }
+        if (n > room) {
             n = room;
-        if (n > 0)
+        }
+        if (n > 0) {
             std::memcpy(bufData->data + kSetupSize, a.data.data(), n);
+        }
         pending.done = !a.pendingForever;
         pending.status = a.status;
         pending.actualLength = a.status == 0 ? static_cast<int>(n) : 0;
@@ -350,10 +355,11 @@ void handleDiscard(EmulatedUsbPrinter& p, UMockdevIoctlClient* client)
             }
         }
     }
-    if (found)
+    if (found) {
         umockdev_ioctl_client_complete(client, 0, 0);
-    else
+    } else {
         umockdev_ioctl_client_complete(client, -1, EINVAL);
+    }
 }
 
 void handleGetDriver(EmulatedUsbPrinter& p, UMockdevIoctlClient* client)
@@ -400,10 +406,11 @@ void handleUsbIoctl(EmulatedUsbPrinter& p, UMockdevIoctlClient* client)
         std::lock_guard<std::mutex> lock(p.owner->mutex);
         if (code == static_cast<int>(USBDEVFS_DISCONNECT)) {
             p.detachCount++;
-            if (p.driverBound)
+            if (p.driverBound) {
                 p.driverBound = false;
-            else
+            } else {
                 res = -1, err = ENODATA;
+            }
         } else if (code == static_cast<int>(USBDEVFS_CONNECT)) {
             p.driverBound = true;
         } else {
@@ -449,10 +456,11 @@ gboolean onHandleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
             std::lock_guard<std::mutex> lock(p.owner->mutex);
             fail = p.claimFailure || p.driverBound;
         }
-        if (fail)
+        if (fail) {
             umockdev_ioctl_client_complete(client, -1, EBUSY);
-        else
+        } else {
             umockdev_ioctl_client_complete(client, 0, 0);
+        }
         break;
     }
     case USBDEVFS_RELEASEINTERFACE:
@@ -487,13 +495,15 @@ void onClientVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer 
     {
         std::lock_guard<std::mutex> lock(p.owner->mutex);
         auto it = p.pending.find(client);
-        if (it == p.pending.end())
+        if (it == p.pending.end()) {
             return;
+        }
         dropped.swap(it->second);
         p.pending.erase(it);
     }
-    for (auto& u : dropped)
+    for (auto& u : dropped) {
         g_object_unref(u.urb);
+    }
 }
 
 } // namespace
@@ -519,16 +529,19 @@ void UsbPrinterEmulator::Impl::attach(EmulatedUsbPrinter& p)
 
 void UsbPrinterEmulator::Impl::detach(EmulatedUsbPrinter& p)
 {
-    if (!p.handler)
+    if (!p.handler) {
         return;
+    }
     umockdev_testbed_detach_ioctl(testbed, p.devnode.c_str(), nullptr);
     g_object_unref(p.handler);
     p.handler = nullptr;
     // Clients of the removed handler are gone with it; their URBs must not leak.
     std::lock_guard<std::mutex> lock(mutex);
-    for (auto& entry : p.pending)
-        for (auto& u : entry.second)
+    for (auto& entry : p.pending) {
+        for (auto& u : entry.second) {
             g_object_unref(u.urb);
+        }
+    }
     p.pending.clear();
 }
 
@@ -542,9 +555,11 @@ UsbPrinterEmulator::UsbPrinterEmulator() : d(new Impl)
 
 UsbPrinterEmulator::~UsbPrinterEmulator()
 {
-    for (auto& p : d->printers)
-        if (p->plugged)
+    for (auto& p : d->printers) {
+        if (p->plugged) {
             d->detach(*p);
+        }
+    }
     g_object_unref(d->testbed);
 }
 
@@ -576,9 +591,11 @@ int UsbPrinterEmulator::printerCount() const
 
 int UsbPrinterEmulator::findBySerial(const std::string& serial) const
 {
-    for (const auto& p : d->printers)
-        if (p->serial == serial)
+    for (const auto& p : d->printers) {
+        if (p->serial == serial) {
             return p->index;
+        }
+    }
     return -1;
 }
 
@@ -643,16 +660,19 @@ void UsbPrinterEmulator::setOpenFailure(int index, bool fail)
 {
     EmulatedUsbPrinter& p = d->at(index);
     std::lock_guard<std::mutex> lock(d->mutex);
-    if (p.openFailure == fail)
+    if (p.openFailure == fail) {
         return;
+    }
     p.openFailure = fail;
-    if (!p.plugged)
+    if (!p.plugged) {
         return;
+    }
     // Root opens any mode, so only a missing node makes open() fail (libusb: NO_DEVICE).
     const std::string from = fail ? d->nodeFile(p) : d->hiddenNodeFile(p);
     const std::string to = fail ? d->hiddenNodeFile(p) : d->nodeFile(p);
-    if (std::rename(from.c_str(), to.c_str()) != 0)
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
         throw std::runtime_error("cannot rename " + from + ": " + std::strerror(errno));
+    }
 }
 
 void UsbPrinterEmulator::unplug(int index)
@@ -660,11 +680,13 @@ void UsbPrinterEmulator::unplug(int index)
     EmulatedUsbPrinter& p = d->at(index);
     {
         std::lock_guard<std::mutex> lock(d->mutex);
-        if (!p.plugged)
+        if (!p.plugged) {
             return;
+        }
         p.plugged = false;
-        if (p.openFailure)
+        if (p.openFailure) {
             std::rename(d->hiddenNodeFile(p).c_str(), d->nodeFile(p).c_str());
+        }
         // As the kernel does on a disconnect: every transfer in flight ends with ENODEV.
         // A client left waiting on the removed handler would wait forever.
         for (auto& entry : p.pending) {
@@ -680,10 +702,12 @@ void UsbPrinterEmulator::unplug(int index)
         {
             std::lock_guard<std::mutex> lock(d->mutex);
             bool anyLeft = false;
-            for (const auto& entry : p.pending)
+            for (const auto& entry : p.pending) {
                 anyLeft = anyLeft || !entry.second.empty();
-            if (!anyLeft)
+            }
+            if (!anyLeft) {
                 break;
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -696,14 +720,16 @@ void UsbPrinterEmulator::plug(int index)
     EmulatedUsbPrinter& p = d->at(index);
     {
         std::lock_guard<std::mutex> lock(d->mutex);
-        if (p.plugged)
+        if (p.plugged) {
             return;
+        }
     }
     d->attach(p);
     std::lock_guard<std::mutex> lock(d->mutex);
     p.plugged = true;
-    if (p.openFailure)
+    if (p.openFailure) {
         std::rename(d->nodeFile(p).c_str(), d->hiddenNodeFile(p).c_str());
+    }
 }
 
 bool UsbPrinterEmulator::isPlugged(int index) const
@@ -743,15 +769,16 @@ void UsbPrinterEmulator::resetCounters(int index)
 
 bool UsbPrinterEmulator::parseMode(const std::string& text, TransferMode& mode)
 {
-    if (text == "normal")
+    if (text == "normal") {
         mode = TransferMode::Normal;
-    else if (text == "zero")
+    } else if (text == "zero") {
         mode = TransferMode::ZeroBytes;
-    else if (text == "timeout")
+    } else if (text == "timeout") {
         mode = TransferMode::Timeout;
-    else if (text == "stall")
+    } else if (text == "stall") {
         mode = TransferMode::Stall;
-    else
+    } else {
         return false;
+    }
     return true;
 }

@@ -10,12 +10,13 @@ namespace {
 
 bool onOff(const std::string& word, bool& value)
 {
-    if (word == "on")
+    if (word == "on") {
         value = true;
-    else if (word == "off")
+    } else if (word == "off") {
         value = false;
-    else
+    } else {
         return false;
+    }
     return true;
 }
 
@@ -35,10 +36,12 @@ bool UsbSimControl::parseHex(const std::string& text, std::vector<std::uint8_t>&
             comment = true;
             continue;
         }
-        if (std::isspace(static_cast<unsigned char>(c)) || c == ':' || c == ',')
+        if (std::isspace(static_cast<unsigned char>(c)) || c == ':' || c == ',') {
             continue;
-        if (!std::isxdigit(static_cast<unsigned char>(c)))
+        }
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
             return false;
+        }
         const int nibble = std::isdigit(static_cast<unsigned char>(c))
                                ? c - '0'
                                : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
@@ -65,8 +68,9 @@ bool UsbSimControl::loadBytes(const std::string& arg, std::vector<std::uint8_t>&
         error = "cannot read " + arg;
         return false;
     }
-    if (text == "-")
+    if (text == "-") {
         text.clear(); // an explicitly empty reply
+    }
     if (!parseHex(text, out)) {
         error = "not hex bytes: " + arg;
         return false;
@@ -77,10 +81,12 @@ bool UsbSimControl::loadBytes(const std::string& arg, std::vector<std::uint8_t>&
 int UsbSimControl::device(const std::string& name) const
 {
     const int bySerial = m_emulator.findBySerial(name);
-    if (bySerial >= 0)
+    if (bySerial >= 0) {
         return bySerial;
-    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+    }
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) {
         return -1;
+    }
     const int index = std::stoi(name);
     return index < m_emulator.printerCount() ? index : -1;
 }
@@ -94,13 +100,15 @@ std::string UsbSimControl::execute(const std::string& line)
     std::getline(in, arg);
     arg.erase(0, arg.find_first_not_of(" \t"));
     arg.erase(arg.find_last_not_of(" \t\r") + 1);
-    if (cmd.empty())
+    if (cmd.empty()) {
         return "error: empty command";
+    }
     if (cmd == "list") {
         std::string out;
         for (int i = 0; i < m_emulator.printerCount(); ++i) {
-            if (!out.empty())
+            if (!out.empty()) {
                 out += "; ";
+            }
             out += std::to_string(i) + " " + m_emulator.serial(i) + " " + m_emulator.devNode(i) +
                    (m_emulator.isPlugged(i) ? " plugged" : " unplugged");
         }
@@ -110,48 +118,58 @@ std::string UsbSimControl::execute(const std::string& line)
                                             "claim-fail", "open-fail",        "unplug", "plug",
                                             "count",      "reset-count"};
     bool known = false;
-    for (const char* c : kCommands)
+    for (const char* c : kCommands) {
         known = known || cmd == c;
-    if (!known)
+    }
+    if (!known) {
         return "error: unknown command " + cmd;
+    }
     const int index = device(dev);
-    if (index < 0)
+    if (index < 0) {
         return "error: no such device: " + dev;
+    }
 
     // Hex replies may be written with blanks; every other argument is one word.
     const bool takesBytes = cmd == "set-reply" || cmd == "set-cancel-reply";
-    if (!takesBytes && arg.find_first_of(" \t") != std::string::npos)
+    if (!takesBytes && arg.find_first_of(" \t") != std::string::npos) {
         return "error: too many arguments";
+    }
     const bool noArg = cmd == "unplug" || cmd == "plug" || cmd == "count" || cmd == "reset-count";
-    if (noArg != arg.empty())
+    if (noArg != arg.empty()) {
         return noArg ? "error: " + cmd + " takes no argument"
                      : "error: " + cmd + " needs an argument";
+    }
 
     try {
         bool flag = false;
         if (cmd == "set-reply" || cmd == "set-cancel-reply") {
             std::vector<std::uint8_t> bytes;
             std::string error;
-            if (!loadBytes(arg, bytes, error))
+            if (!loadBytes(arg, bytes, error)) {
                 return "error: " + error;
-            if (cmd == "set-reply")
+            }
+            if (cmd == "set-reply") {
                 m_emulator.setStatusReply(index, bytes);
-            else
+            } else {
                 m_emulator.setCancelReply(index, bytes);
+            }
         } else if (cmd == "mode") {
             UsbPrinterEmulator::TransferMode mode;
-            if (!UsbPrinterEmulator::parseMode(arg, mode))
+            if (!UsbPrinterEmulator::parseMode(arg, mode)) {
                 return "error: mode is normal, zero, timeout or stall";
+            }
             m_emulator.setMode(index, mode);
         } else if (cmd == "driver" || cmd == "claim-fail" || cmd == "open-fail") {
-            if (!onOff(arg, flag))
+            if (!onOff(arg, flag)) {
                 return "error: " + cmd + " takes on or off";
-            if (cmd == "driver")
+            }
+            if (cmd == "driver") {
                 m_emulator.setKernelDriver(index, flag);
-            else if (cmd == "claim-fail")
+            } else if (cmd == "claim-fail") {
                 m_emulator.setClaimFailure(index, flag);
-            else
+            } else {
                 m_emulator.setOpenFailure(index, flag);
+            }
         } else if (cmd == "unplug") {
             m_emulator.unplug(index);
         } else if (cmd == "plug") {

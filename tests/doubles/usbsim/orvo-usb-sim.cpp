@@ -47,10 +47,11 @@ volatile sig_atomic_t s_stop = 0;
 void onSignal(int sig)
 {
     if (sig == SIGTERM || sig == SIGINT || sig == SIGHUP) {
-        if (s_child > 0)
+        if (s_child > 0) {
             kill(s_child, sig);
-        else
+        } else {
             s_stop = 1;
+        }
     }
 }
 
@@ -114,8 +115,9 @@ int runCtl(int argc, char** argv)
     }
     std::string line;
     for (int i = 3; i < argc; ++i) {
-        if (i > 3)
+        if (i > 3) {
             line += ' ';
+        }
         line += argv[i];
     }
     line += '\n';
@@ -133,8 +135,9 @@ int runCtl(int argc, char** argv)
     std::string reply;
     char buf[512];
     ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
+    while ((n = read(fd, buf, sizeof buf)) > 0) {
         reply.append(buf, static_cast<size_t>(n));
+    }
     close(fd);
     std::fputs(reply.c_str(), stdout);
     return reply.rfind("error", 0) == 0 || reply.empty() ? 1 : 0;
@@ -143,17 +146,20 @@ int runCtl(int argc, char** argv)
 void serveClient(int listenFd, UsbSimControl& control)
 {
     const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
         return;
+    }
     std::string line;
     char buf[256];
     while (line.find('\n') == std::string::npos && line.size() < 65536) {
         pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 2000) <= 0) // a client that never finishes its line is dropped
+        if (poll(&p, 1, 2000) <= 0) { // a client that never finishes its line is dropped
             break;
+        }
         const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0)
+        if (n <= 0) {
             break;
+        }
         line.append(buf, static_cast<size_t>(n));
     }
     const size_t end = line.find('\n');
@@ -169,13 +175,15 @@ void serveClient(int listenFd, UsbSimControl& control)
 bool parseDevice(const std::string& spec, std::string& key, std::string& serial, unsigned& pid)
 {
     const size_t c1 = spec.find(':');
-    if (c1 == std::string::npos)
+    if (c1 == std::string::npos) {
         return false;
+    }
     key = spec.substr(0, c1);
     const size_t c2 = spec.find(':', c1 + 1);
     serial = spec.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1);
-    if (serial.empty())
+    if (serial.empty()) {
         return false;
+    }
     if (c2 != std::string::npos) {
         char* end = nullptr;
         const std::string text = spec.substr(c2 + 1);
@@ -195,8 +203,9 @@ bool parseDevice(const std::string& spec, std::string& key, std::string& serial,
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && std::strcmp(argv[1], "ctl") == 0)
+    if (argc >= 2 && std::strcmp(argv[1], "ctl") == 0) {
         return runCtl(argc, argv);
+    }
 
     std::vector<std::string> devices;
     std::string reply, controlPath, readyFile, preloadFirst;
@@ -247,16 +256,19 @@ int main(int argc, char** argv)
     // reaches the main thread inside ppoll(); no wake-up can slip in between checks.
     sigset_t handled, waitMask;
     sigemptyset(&handled);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) {
         sigaddset(&handled, sig);
+    }
     sigprocmask(SIG_BLOCK, &handled, &waitMask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) {
         sigdelset(&waitMask, sig);
+    }
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) {
         sigaction(sig, &sa, nullptr);
+    }
     signal(SIGPIPE, SIG_IGN);
 
     // The testbed first: it sets UMOCKDEV_DIR and starts umockdev's worker thread.
@@ -297,21 +309,24 @@ int main(int argc, char** argv)
         std::vector<std::string> envText;
         for (char** e = environ; *e; ++e) {
             if (std::strncmp(*e, "LD_PRELOAD=", 11) != 0 &&
-                std::strncmp(*e, "UMOCKDEV_DIR=", 13) != 0)
+                std::strncmp(*e, "UMOCKDEV_DIR=", 13) != 0) {
                 envText.push_back(*e);
+            }
         }
         envText.push_back("LD_PRELOAD=" + preload);
         envText.push_back("UMOCKDEV_DIR=" + root);
         std::vector<char*> envp;
-        for (std::string& s : envText)
+        for (std::string& s : envText) {
             envp.push_back(&s[0]);
+        }
         envp.push_back(nullptr);
         const pid_t pid = fork();
         if (pid == 0) {
             struct sigaction dfl = {};
             dfl.sa_handler = SIG_DFL;
-            for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGPIPE})
+            for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGPIPE}) {
                 sigaction(sig, &dfl, nullptr);
+            }
             sigprocmask(SIG_UNBLOCK, &handled, nullptr);
             execvpe(argv[commandAt], argv + commandAt, envp.data());
             _exit(127);
@@ -346,10 +361,12 @@ int main(int argc, char** argv)
         }
         pollfd fds[1] = {{listenFd, POLLIN, 0}};
         const int n = ppoll(fds, listenFd >= 0 ? 1 : 0, nullptr, &waitMask);
-        if (n < 0 && errno != EINTR)
+        if (n < 0 && errno != EINTR) {
             break;
-        if (n > 0 && (fds[0].revents & POLLIN))
+        }
+        if (n > 0 && (fds[0].revents & POLLIN)) {
             serveClient(listenFd, control);
+        }
     }
     if (listenFd >= 0) {
         close(listenFd);

@@ -46,16 +46,18 @@ Exchange exchange(std::uint16_t pid, const QByteArray& serial, int request = kSt
 {
     Exchange ex;
     libusb_context* ctx = nullptr;
-    if (libusb_init(&ctx) < 0)
+    if (libusb_init(&ctx) < 0) {
         return ex;
+    }
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(ctx, &list);
     libusb_device_handle* handle = nullptr;
     for (ssize_t i = 0; i < n && !handle; ++i) {
         libusb_device_descriptor desc{};
         if (libusb_get_device_descriptor(list[i], &desc) < 0 || desc.idVendor != kVid ||
-            desc.idProduct != pid)
+            desc.idProduct != pid) {
             continue;
+        }
         libusb_device_handle* h = nullptr;
         if (libusb_open(list[i], &h) != 0) {
             ex.openErrors++;
@@ -63,25 +65,29 @@ Exchange exchange(std::uint16_t pid, const QByteArray& serial, int request = kSt
         }
         unsigned char text[64] = {};
         const int len = libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, 64);
-        if (len > 0 && QByteArray(reinterpret_cast<char*>(text), len) == serial)
+        if (len > 0 && QByteArray(reinterpret_cast<char*>(text), len) == serial) {
             handle = h;
-        else
+        } else {
             libusb_close(h);
+        }
     }
-    if (n >= 0)
+    if (n >= 0) {
         libusb_free_device_list(list, 1);
+    }
     if (handle) {
         ex.found = 0;
         ex.driverActive = libusb_kernel_driver_active(handle, 0);
-        if (ex.driverActive == 1 && detach)
+        if (ex.driverActive == 1 && detach) {
             ex.detach = libusb_detach_kernel_driver(handle, 0);
+        }
         ex.claim = libusb_claim_interface(handle, 0);
         if (ex.claim == 0) {
             unsigned char buf[1024] = {};
             ex.transfer = libusb_control_transfer(handle, 0xA1, static_cast<std::uint8_t>(request),
                                                   0, 0, buf + 7, 1017, timeoutMs);
-            if (ex.transfer > 0)
+            if (ex.transfer > 0) {
                 ex.data = QByteArray(reinterpret_cast<char*>(buf + 7), ex.transfer);
+            }
         }
         libusb_close(handle);
     }
@@ -97,8 +103,9 @@ std::vector<std::uint8_t> bytes(const QByteArray& a)
 QByteArray patternBytes(int size, int seed)
 {
     QByteArray a(size, '\0');
-    for (int i = 0; i < size; ++i)
+    for (int i = 0; i < size; ++i) {
         a[i] = static_cast<char>((i * 7 + seed) & 0xff);
+    }
     return a;
 }
 
@@ -195,8 +202,9 @@ void TestUsbPrinterEmulator::statusReply()
 
 void TestUsbPrinterEmulator::countsRequests()
 {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         QCOMPARE(exchange(kPidQ7020DN, kSerialA).transfer, 40);
+    }
     s_emulator->setCancelReply(m_a, {0x01, 0x02});
     const Exchange cancel = exchange(kPidQ7020DN, kSerialA, kCancelRequest);
     QCOMPARE(cancel.transfer, 2);
@@ -234,8 +242,9 @@ void TestUsbPrinterEmulator::transferModes()
     const Exchange ex = exchange(kPidQ7020DN, kSerialA, request, 400);
     QCOMPARE(ex.transfer, result);
     QVERIFY(ex.data.isEmpty());
-    if (result == LIBUSB_ERROR_TIMEOUT)
+    if (result == LIBUSB_ERROR_TIMEOUT) {
         QVERIFY2(timer.elapsed() >= 390, qPrintable(QString::number(timer.elapsed())));
+    }
     // The pending URB was discarded: the same printer answers normally right after.
     s_emulator->setMode(m_a, UsbPrinterEmulator::TransferMode::Normal);
     QCOMPARE(exchange(kPidQ7020DN, kSerialA, request).transfer, request == kStatusRequest ? 40 : 1);
@@ -390,8 +399,9 @@ void TestUsbPrinterEmulator::launcher()
     auto ctl = [&](const QStringList& args) {
         QProcess p;
         p.start(tool, QStringList{"ctl", socket} + args);
-        if (!p.waitForFinished(10000))
+        if (!p.waitForFinished(10000)) {
             return QString("ctl did not finish");
+        }
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     };
     auto probe = [&]() {
@@ -402,8 +412,9 @@ void TestUsbPrinterEmulator::launcher()
         p.setProcessEnvironment(penv);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(QCoreApplication::applicationFilePath(), {"--probe", kSerialA});
-        if (!p.waitForFinished(20000))
+        if (!p.waitForFinished(20000)) {
             return QString("probe did not finish");
+        }
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     };
 
@@ -438,8 +449,9 @@ void TestUsbPrinterEmulator::measure()
     constexpr int kCycles = 50;
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < kCycles; ++i)
+    for (int i = 0; i < kCycles; ++i) {
         QCOMPARE(exchange(kPidQ7020DN, kSerialA).transfer, 300);
+    }
     const double cycleMs = timer.nsecsElapsed() / 1e6 / kCycles;
 
     libusb_context* ctx = nullptr;
@@ -450,8 +462,9 @@ void TestUsbPrinterEmulator::measure()
     unsigned char buf[1024];
     constexpr int kTransfers = 500;
     timer.restart();
-    for (int i = 0; i < kTransfers; ++i)
+    for (int i = 0; i < kTransfers; ++i) {
         QCOMPARE(libusb_control_transfer(h, 0xA1, kStatusRequest, 0, 0, buf, 1017, 2000), 40);
+    }
     const double transferMs = timer.nsecsElapsed() / 1e6 / kTransfers;
     libusb_close(h);
     libusb_exit(ctx);
@@ -464,8 +477,9 @@ void TestUsbPrinterEmulator::measure()
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--probe") == 0)
+    if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) {
         return runProbe(argv[2]);
+    }
     UmockdevPreload::reexecIfMissing(argc, argv);
     // Before Qt or libusb start any thread: the testbed sets UMOCKDEV_DIR for the process.
     UsbPrinterEmulator emulator;
