@@ -1,5 +1,7 @@
 #include "protocol/UtilPrinterStatus.h"
 
+#include "protocol/SuppliesType.h"
+
 #include <cstring>
 
 namespace {
@@ -208,31 +210,31 @@ bool UtilPrinterStatus::findSuppliesSlot(unsigned long type, stSuppliesSlot* slo
 {
     stReplyFields& f = stFields;
     switch (type) {
-    case 0x0001:
+    case SUPPLIES_TONER_TYPE:
         *slot = {f.ucTonerType, sizeof(f.ucTonerType), &f.ulTonerType, 1u << 0};
         return true;
-    case 0x1000:
+    case SUPPLIES_VALUE_1000:
         *slot = {f.ucSupply1000, sizeof(f.ucSupply1000), &f.ulSupply1000, 1u << 1};
         return true;
-    case 0x1001:
+    case SUPPLIES_VALUE_1001:
         *slot = {f.ucSupply1001, sizeof(f.ucSupply1001), &f.ulSupply1001, 1u << 2};
         return true;
-    case 0x1002:
+    case SUPPLIES_VALUE_1002:
         *slot = {f.ucSupply1002, sizeof(f.ucSupply1002), &f.ulSupply1002, 1u << 3};
         return true;
-    case 0x1003:
+    case SUPPLIES_VALUE_1003:
         *slot = {f.ucSupply1003, sizeof(f.ucSupply1003), &f.ulSupply1003, 1u << 4};
         return true;
-    case 0x1004:
+    case SUPPLIES_VALUE_1004:
         *slot = {f.ucSupply1004, sizeof(f.ucSupply1004), &f.ulSupply1004, 1u << 5};
         return true;
-    case 0x1100:
+    case SUPPLIES_VALUE_1100:
         *slot = {f.ucSupply1100, sizeof(f.ucSupply1100), &f.ulSupply1100, 1u << 6};
         return true;
-    case 0x1101:
+    case SUPPLIES_VALUE_1101:
         *slot = {f.ucSupply1101, sizeof(f.ucSupply1101), &f.ulSupply1101, 1u << 7};
         return true;
-    case 0x1102:
+    case SUPPLIES_VALUE_1102:
         *slot = {f.ucSupply1102, sizeof(f.ucSupply1102), &f.ulSupply1102, 1u << 8};
         return true;
     default:
@@ -243,7 +245,7 @@ bool UtilPrinterStatus::findSuppliesSlot(unsigned long type, stSuppliesSlot* slo
 void UtilPrinterStatus::setSuppliesData(unsigned long type, const unsigned char* data,
                                         unsigned long n)
 {
-    if (type == 0x0000) {
+    if (type == SUPPLIES_TEXT) {
         // Cleared first so that a later, shorter text replaces an earlier one whole.
         keepBytes(bufferOf(stFields.ucSuppliesText), data, n);
         return;
@@ -263,6 +265,16 @@ bool UtilPrinterStatus::hasSupply(unsigned long type) const
     // Only looked up here, never written through.
     return const_cast<UtilPrinterStatus*>(this)->findSuppliesSlot(type, &slot) &&
            (stFields.uCarriedSupplies & slot.uBit) != 0;
+}
+
+std::uint64_t UtilPrinterStatus::suppliesValue(unsigned long type) const
+{
+    stSuppliesSlot slot;
+    // Only looked up here, never written through.
+    if (!const_cast<UtilPrinterStatus*>(this)->findSuppliesSlot(type, &slot)) {
+        return 0;
+    }
+    return *slot.pValue;
 }
 
 const unsigned char* UtilPrinterStatus::rawSuppliesSlot(unsigned long type,

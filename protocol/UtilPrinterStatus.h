@@ -73,6 +73,9 @@ public:
     // for a type the reply did not carry as well as for a carried 0.  Types with a value slot only
     // (0x0001, 0x1000-0x1004, 0x1100-0x1102); false for any other type.
     bool hasSupply(unsigned long type) const;
+    // The value of a supplies type (enSuppliesType) with a value slot, as the accessors above
+    // give it; 0 for any other type.
+    std::uint64_t suppliesValue(unsigned long type) const;
 
     // Raw bytes of a supplies type's slot (value bytes and terminator) and its width; nullptr and
     // 0 for a type without a slot.  For checks that a value never spills out of its slot.

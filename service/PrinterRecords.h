@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/ErrorStatus.h"
+#include "protocol/StatusCodeTables.h"
 
 #include <QList>
 #include <QString>
@@ -16,20 +17,6 @@ enum
     CONNECT_TYPE_USB = 1,
     CONNECT_TYPE_NET = 2,
 };
-
-// Printer status values (stPrinterState::iStatus) that the rules compare with. The code tables
-// give 0 and 3 to 11 from the printer's status code; 2 is the service's own.
-// A status code without a value of its own.
-constexpr int PRINTER_STATUS_OTHER = 0;
-// Given by no code table of this build; the offline rule of a network printer still counts it
-// among the states after which jobs are left to CUPS, as it does 12.
-constexpr int PRINTER_STATUS_1 = 1;
-constexpr int PRINTER_STATUS_12 = 12;
-// "Nothing known": no reply yet, or the printer was given up.
-constexpr int PRINTER_STATUS_UNKNOWN = 2;
-// Status code 0: the printer is ready and has nothing to do. A network printer in this state
-// is polled only while its CUPS queue prints.
-constexpr int PRINTER_STATUS_IDLE = 3;
 
 struct stPrinterInfo
 {

@@ -1,6 +1,7 @@
 #include "tools/status/PrinterCondition.h"
 
 #include "protocol/StatusCodeTables.h"
+#include "protocol/SuppliesType.h"
 
 #include <QStringList>
 
@@ -23,17 +24,6 @@ const stNamedError c_stNamedErrorList[] = {
     {ERROR_STATUS_30, "toner-low", "toner low", ConditionSeverity::Warning},
     {ERROR_STATUS_31, "toner-empty", "toner empty", ConditionSeverity::StopsPrinting},
 };
-
-// Printer status codes as the printer reports them (before the service's own mapping).
-const quint64 STATUS_CODE_IDLE = 0;
-const quint64 STATUS_CODE_READY = 1;
-const quint64 STATUS_CODE_WARNING = 2;
-const quint64 STATUS_CODE_ERROR = 3;
-const quint64 STATUS_CODE_BUSY_FIRST = 16;
-const quint64 STATUS_CODE_BUSY_LAST = 19;
-
-// The supplies value that carries the toner level in percent.
-const quint16 SUPPLY_TONER_LEVEL = 0x1000;
 
 QString Hex4(quint64 code)
 {
@@ -104,7 +94,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
     }
 
     for (const stSupplyEntry& supply : printer.listSupplies) {
-        if (supply.usType == SUPPLY_TONER_LEVEL && supply.bCarried) {
+        if (supply.usType == SUPPLIES_TONER_LEVEL && supply.bCarried) {
             stSupplyLevel level;
             level.strName = QStringLiteral("toner");
             level.ulValue = supply.ulValue;

@@ -1,5 +1,6 @@
 #include "tools/status/PrometheusExporter.h"
 
+#include "service/PrinterRecords.h"
 #include "tools/status/PrinterCondition.h"
 
 #include <QFile>
@@ -18,9 +19,9 @@ namespace {
 QString ConnectionLabel(const stPrinterReport& printer)
 {
     switch (printer.iConnectType) {
-    case 1:
+    case CONNECT_TYPE_USB:
         return QStringLiteral("usb");
-    case 2:
+    case CONNECT_TYPE_NET:
         return QStringLiteral("network");
     default:
         return QStringLiteral("unknown");

@@ -1,5 +1,6 @@
 #include "tools/status/StatusFormatter.h"
 
+#include "service/PrinterRecords.h"
 #include "tools/status/PrinterCondition.h"
 #include "tools/status/StatusReader.h"
 
@@ -183,10 +184,10 @@ QString StatusFormatter::ServiceStateName(ServiceState state)
 QString StatusFormatter::ConnectionName(const stPrinterReport& printer)
 {
     const QString trimmed = printer.strConnectType.trimmed();
-    if (trimmed == QLatin1String("1")) {
+    if (trimmed == QString::number(CONNECT_TYPE_USB)) {
         return QStringLiteral("USB");
     }
-    if (trimmed == QLatin1String("2")) {
+    if (trimmed == QString::number(CONNECT_TYPE_NET)) {
         return QStringLiteral("network");
     }
     return QStringLiteral("unknown (\"%1\")").arg(Printable(printer.strConnectType));

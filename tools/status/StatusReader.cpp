@@ -1,6 +1,7 @@
 #include "tools/status/StatusReader.h"
 
 #include "protocol/StatusCodeTables.h"
+#include "protocol/SuppliesType.h"
 #include "protocol/UtilPrinterStatus.h"
 #include "service/FixedPaths.h"
 #include "tools/status/SkippedQueueFinder.h"
@@ -345,9 +346,9 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
             report->iFileSize = -1;
             report->strFileProblem = QStringLiteral("no status file");
             report->bHasStatus = true;
-            report->iStatus = 2;
+            report->iStatus = PRINTER_STATUS_UNKNOWN;
             report->bHasStatusCode = false;
-            report->strStatusLabel = StatusLabel(2, 0);
+            report->strStatusLabel = StatusLabel(PRINTER_STATUS_UNKNOWN, 0);
             return;
         case ReadResult::Failed:
             report->enFileState = StatusFileState::Unreadable;
@@ -427,31 +428,22 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
     report->listErrors2 = MapErrors(reply.errorCodes2());
     report->strSuppliesText = QString::fromUtf8(reply.suppliesText());
     report->iTonerType = GetTonerTypeEnum(static_cast<unsigned long>(reply.tonerType()));
-    const struct
-    {
-        quint16 usType;
-        std::uint64_t ulValue;
-    } supplies[] = {
-        {0x0001, reply.tonerType()},  {0x1000, reply.supply1000()}, {0x1001, reply.supply1001()},
-        {0x1002, reply.supply1002()}, {0x1003, reply.supply1003()}, {0x1004, reply.supply1004()},
-        {0x1100, reply.supply1100()}, {0x1101, reply.supply1101()}, {0x1102, reply.supply1102()},
-    };
     report->listSupplies.clear();
-    for (const auto& supply : supplies) {
+    for (const enSuppliesType type : c_enSuppliesValueTypeList) {
         stSupplyEntry entry;
-        entry.usType = supply.usType;
-        entry.ulValue = supply.ulValue;
-        entry.bCarried = reply.hasSupply(supply.usType);
+        entry.usType = quint16(type);
+        entry.ulValue = reply.suppliesValue(type);
+        entry.bCarried = reply.hasSupply(type);
         report->listSupplies.append(entry);
     }
 }
 
 QString StatusReader::StatusLabel(int status, quint64 code)
 {
-    if (status == 2) {
+    if (status == PRINTER_STATUS_UNKNOWN) {
         return QStringLiteral("no status");
     }
-    if (status == 0) {
+    if (status == PRINTER_STATUS_OTHER) {
         return QStringLiteral("unknown printer status code %1").arg(code);
     }
     return QStringLiteral("printer status code %1").arg(code);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/StatusCodeTables.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -59,7 +61,7 @@ struct stPrinterReport
 
     // Valid when the status file decoded, or (status 2 only) when it is missing.
     bool bHasStatus = false;
-    int iStatus = 2;
+    int iStatus = PRINTER_STATUS_UNKNOWN;
     bool bHasStatusCode = false;
     quint64 ulStatusCode = 0;
     QString strStatusLabel;
