@@ -89,9 +89,8 @@ stNotifyInput NotifyMonitor::PolicyInput(const StatusSnapshot& snapshot)
         stNotifyPrinter printer;
         printer.strQueue = report.strName;
         for (const stCondition& active : condition.Conditions()) {
-            printer.listConditions
-                << stNotifyCondition{active.strKey, active.strText,
-                                     active.enSeverity == ConditionSeverity::StopsPrinting};
+            printer.listConditions << stNotifyCondition{
+                active.strKey, active.strText, active.enSeverity == SEVERITY_STOPS_PRINTING};
         }
         input.listPrinters << printer;
     }

@@ -1,37 +1,8 @@
 #include "tools/status/PrinterCondition.h"
 
-#include "protocol/StatusCodeTables.h"
 #include "protocol/SuppliesType.h"
 
 #include <QStringList>
-
-namespace {
-
-// The error values whose meaning the product names; every other code is told by its number.
-struct stNamedError
-{
-    int iValue; // enErrorStatus
-    const char* pszKey;
-    const char* pszText;
-    ConditionSeverity enSeverity;
-};
-
-const stNamedError c_stNamedErrorList[] = {
-    {ERROR_STATUS_6, "paper-out", "paper out", ConditionSeverity::StopsPrinting},
-    {ERROR_STATUS_10, "jam", "paper jam", ConditionSeverity::StopsPrinting},
-    {ERROR_STATUS_11, "jam", "paper jam", ConditionSeverity::StopsPrinting},
-    {ERROR_STATUS_13, "cover-open", "cover open", ConditionSeverity::StopsPrinting},
-    {ERROR_STATUS_30, "toner-low", "toner low", ConditionSeverity::Warning},
-    {ERROR_STATUS_31, "toner-empty", "toner empty", ConditionSeverity::StopsPrinting},
-};
-
-QString Hex4(quint64 code)
-{
-    return QStringLiteral("0x") +
-           QString::number(code, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-}
-
-} // namespace
 
 PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, ServiceState service,
                                             qint64 listAgeMs)
@@ -50,8 +21,11 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
             result.m_strReason = QStringLiteral("waiting for the first reply");
         } else {
             result.m_enState = PrinterState::Unreachable;
-            result.AddCondition(QStringLiteral("unreachable"), QStringLiteral("not answering"),
-                                ConditionSeverity::StopsPrinting);
+            stCondition condition;
+            condition.strKey = QStringLiteral("unreachable");
+            condition.strText = QStringLiteral("not answering");
+            condition.enSeverity = SEVERITY_STOPS_PRINTING;
+            result.m_listConditions.append(condition);
         }
         return result;
     }
@@ -61,36 +35,37 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         return result;
     }
 
+    std::vector<std::uint64_t> codes1;
+    std::vector<std::uint64_t> codes2;
     for (const stErrorEntry& error : printer.listErrors1) {
-        result.AddErrorCode(error.ulCode, 1);
+        codes1.push_back(error.ulCode);
     }
     for (const stErrorEntry& error : printer.listErrors2) {
-        result.AddErrorCode(error.ulCode, 2);
+        codes2.push_back(error.ulCode);
     }
-
-    const quint64 code = printer.ulStatusCode;
-    const bool busy = code >= STATUS_CODE_BUSY_FIRST && code <= STATUS_CODE_BUSY_LAST;
-    if (code == STATUS_CODE_ERROR && !result.HasStopping()) {
-        result.AddCondition(QStringLiteral("printer-error"), QStringLiteral("printer error"),
-                            ConditionSeverity::StopsPrinting);
-    } else if (code == STATUS_CODE_WARNING && result.m_listConditions.isEmpty()) {
-        result.AddCondition(QStringLiteral("printer-warning"), QStringLiteral("printer warning"),
-                            ConditionSeverity::Warning);
-    } else if (code != STATUS_CODE_IDLE && code != STATUS_CODE_READY &&
-               code != STATUS_CODE_WARNING && code != STATUS_CODE_ERROR && !busy) {
-        result.AddCondition(QStringLiteral("unknown-status"),
-                            QStringLiteral("unknown printer status %1").arg(code),
-                            ConditionSeverity::Warning);
-    }
-
-    if (result.HasStopping()) {
-        result.m_enState = PrinterState::Error;
-    } else if (busy) {
-        result.m_enState = PrinterState::Printing;
-    } else if (!result.m_listConditions.isEmpty()) {
-        result.m_enState = PrinterState::Warning;
-    } else {
+    const ReplyCondition reply = ReplyCondition::Classify(printer.ulStatusCode, codes1, codes2);
+    switch (reply.State()) {
+    case REPLY_STATE_READY:
         result.m_enState = PrinterState::Ready;
+        break;
+    case REPLY_STATE_PRINTING:
+        result.m_enState = PrinterState::Printing;
+        break;
+    case REPLY_STATE_WARNING:
+        result.m_enState = PrinterState::Warning;
+        break;
+    case REPLY_STATE_ERROR:
+        result.m_enState = PrinterState::Error;
+        break;
+    }
+    for (const stReplyCondition& entry : reply.Conditions()) {
+        stCondition condition;
+        condition.strKey = QLatin1String(entry.pszKey);
+        condition.strText = QString::fromStdString(entry.strText);
+        condition.enSeverity = entry.enSeverity;
+        condition.bHasCode = entry.bHasCode;
+        condition.ulCode = entry.ulCode;
+        result.m_listConditions.append(condition);
     }
 
     for (const stSupplyEntry& supply : printer.listSupplies) {
@@ -103,70 +78,6 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         }
     }
     return result;
-}
-
-void PrinterCondition::AddErrorCode(quint64 code, int list)
-{
-    const int value = GetErrorStatusEnum(static_cast<unsigned long>(code));
-    for (const stNamedError& named : c_stNamedErrorList) {
-        if (named.iValue == value) {
-            AddCondition(QLatin1String(named.pszKey),
-                         QStringLiteral("%1 (%2)").arg(QLatin1String(named.pszText), Hex4(code)),
-                         named.enSeverity, true, code);
-            return;
-        }
-    }
-    // The printer puts what stops it into its first list and what it can print through into its
-    // second.
-    if (list == 1) {
-        AddCondition(QStringLiteral("other-error"),
-                     QStringLiteral("printer error %1").arg(Hex4(code)),
-                     ConditionSeverity::StopsPrinting, true, code);
-    } else {
-        AddCondition(QStringLiteral("other-warning"),
-                     QStringLiteral("printer warning %1").arg(Hex4(code)),
-                     ConditionSeverity::Warning, true, code);
-    }
-}
-
-void PrinterCondition::AddCondition(const QString& key, const QString& text,
-                                    ConditionSeverity severity, bool hasCode, quint64 code)
-{
-    // A printer may report one condition under several codes, or one code in both lists.
-    for (const stCondition& existing : m_listConditions) {
-        if (existing.strText == text ||
-            (existing.strKey == key && !key.startsWith(QLatin1String("other-")))) {
-            return;
-        }
-    }
-    stCondition condition;
-    condition.strKey = key;
-    condition.strText = text;
-    condition.enSeverity = severity;
-    condition.bHasCode = hasCode;
-    condition.ulCode = code;
-    // Conditions that stop printing come first, and within each severity the ones with a name
-    // before the bare codes; otherwise the printer's order stays.
-    const auto rank = [](const stCondition& entry) {
-        const bool bare = entry.strKey.startsWith(QLatin1String("other-")) ||
-                          entry.strKey == QLatin1String("unknown-status");
-        return (entry.enSeverity == ConditionSeverity::StopsPrinting ? 0 : 2) + (bare ? 1 : 0);
-    };
-    int at = m_listConditions.size();
-    while (at > 0 && rank(m_listConditions.at(at - 1)) > rank(condition)) {
-        --at;
-    }
-    m_listConditions.insert(at, condition);
-}
-
-bool PrinterCondition::HasStopping() const
-{
-    for (const stCondition& condition : m_listConditions) {
-        if (condition.enSeverity == ConditionSeverity::StopsPrinting) {
-            return true;
-        }
-    }
-    return false;
 }
 
 bool PrinterCondition::NeedsAttention() const
@@ -244,8 +155,7 @@ QString PrinterCondition::StateKey(PrinterState state)
     return StateWord(state).replace(QLatin1Char(' '), QLatin1Char('-'));
 }
 
-QString PrinterCondition::SeverityKey(ConditionSeverity severity)
+QString PrinterCondition::SeverityKey(enConditionSeverity severity)
 {
-    return severity == ConditionSeverity::StopsPrinting ? QStringLiteral("stops-printing")
-                                                        : QStringLiteral("warning");
+    return QLatin1String(ReplyCondition::SeverityKey(severity));
 }

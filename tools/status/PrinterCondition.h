@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/ReplyCondition.h"
 #include "tools/status/StatusSnapshot.h"
 
 #include <QList>
@@ -8,8 +9,9 @@
 
 // What a person needs to know about one printer: its state in one word, the conditions that are
 // active (each with a key that scripts and notifications can rely on) and its supply levels. Worked
-// out from what StatusReader decoded and from whether the service is alive, because a status file
-// left behind by a service that has stopped says nothing about the printer now.
+// out from what StatusReader decoded (the reply's conditions as ReplyCondition classifies them) and
+// from whether the service is alive, because a status file left behind by a service that has
+// stopped says nothing about the printer now.
 
 enum class PrinterState
 {
@@ -22,17 +24,11 @@ enum class PrinterState
     Unknown,     // the service is not running, so nothing it left behind is current
 };
 
-enum class ConditionSeverity
-{
-    StopsPrinting,
-    Warning,
-};
-
 struct stCondition
 {
-    QString strKey;  // stable: "paper-out", "jam", "cover-open", "toner-empty", "toner-low", ...
+    QString strKey;  // stable: those of stReplyCondition, and "unreachable"
     QString strText; // for people, with the code where there is one: "paper jam (0x110D)"
-    ConditionSeverity enSeverity = ConditionSeverity::Warning;
+    enConditionSeverity enSeverity = SEVERITY_WARNING;
     bool bHasCode = false;
     quint64 ulCode = 0; // the printer's error code (or status code) the condition comes from
 };
@@ -72,14 +68,9 @@ public:
 
     static QString StateWord(PrinterState state); // "ready", "no status", ...
     static QString StateKey(PrinterState state);  // "ready", "no-status", ...
-    static QString SeverityKey(ConditionSeverity severity);
+    static QString SeverityKey(enConditionSeverity severity);
 
 private:
-    void AddCondition(const QString& key, const QString& text, ConditionSeverity severity,
-                      bool hasCode = false, quint64 code = 0);
-    void AddErrorCode(quint64 code, int list);
-    bool HasStopping() const;
-
     PrinterState m_enState = PrinterState::NoStatus;
     QList<stCondition> m_listConditions;
     QList<stSupplyLevel> m_listSupplies;

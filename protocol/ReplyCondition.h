@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the codes of a decoded status reply mean for whoever looks after the printer: the
+// conditions it reports, each with a key that scripts, notifications and CUPS can rely on, and
+// the state they add up to. The service and orvo-status classify a reply through this alone.
+
+enum enConditionSeverity
+{
+    SEVERITY_STOPS_PRINTING,
+    SEVERITY_WARNING, // the printer prints through it
+};
+
+struct stReplyCondition
+{
+    // "paper-out", "jam", "cover-open", "toner-empty", "toner-low", "other-error" and
+    // "other-warning" (a code of the first or second error list without a name of its own),
+    // "printer-error", "printer-warning" (status code 3 or 2 without a code saying more),
+    // "unknown-status" (a status code without a meaning).
+    const char* pszKey = "";
+    std::string strText; // for people, with the code where there is one: "paper jam (0x110D)"
+    enConditionSeverity enSeverity = SEVERITY_WARNING;
+    bool bHasCode = false;
+    std::uint64_t ulCode = 0; // the printer's error code the condition comes from
+};
+
+enum enReplyState
+{
+    REPLY_STATE_READY,
+    REPLY_STATE_PRINTING, // busy with a job (status codes 16 to 19), unless something stops it
+    REPLY_STATE_WARNING,
+    REPLY_STATE_ERROR, // a condition stops printing
+};
+
+class ReplyCondition
+{
+public:
+    static ReplyCondition Classify(std::uint64_t statusCode,
+                                   const std::vector<std::uint64_t>& errorCodes1,
+                                   const std::vector<std::uint64_t>& errorCodes2);
+
+    enReplyState State() const { return m_enState; }
+    // Those that stop printing first, and within each severity the named ones before the bare
+    // codes; otherwise in the printer's order. One condition per key, one per code for the bare
+    // ones.
+    const std::vector<stReplyCondition>& Conditions() const { return m_listConditions; }
+
+    static const char* SeverityKey(enConditionSeverity severity); // "stops-printing", "warning"
+
+private:
+    void AddErrorCode(std::uint64_t code, int list);
+    void Add(const char* key, const std::string& text, enConditionSeverity severity,
+             bool hasCode = false, std::uint64_t code = 0);
+    bool HasStopping() const;
+
+    enReplyState m_enState = REPLY_STATE_READY;
+    std::vector<stReplyCondition> m_listConditions;
+};
