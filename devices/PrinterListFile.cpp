@@ -1,5 +1,7 @@
 #include "devices/PrinterListFile.h"
 
+#include "service/PublishedFiles.h"
+
 #include <QFileInfo>
 #include <QSettings>
 
@@ -13,15 +15,18 @@ bool PrinterListFile::Write(const QString& path, const QList<stPrinterInfo>& lis
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec("utf-8");
     // Every value goes in as text, as the desktop application reads it back.
-    settings.setValue(QStringLiteral("Main/Count"), QString::number(list.size()));
+    settings.beginGroup(PublishedFiles::LIST_GROUP_MAIN);
+    settings.setValue(PublishedFiles::LIST_KEY_COUNT, QString::number(list.size()));
+    settings.endGroup();
     for (int i = 0; i < list.size(); ++i) {
         const stPrinterInfo& info = list.at(i);
-        settings.beginGroup(QStringLiteral("printer_%1").arg(i));
-        settings.setValue(QStringLiteral("Name"), info.strName);
-        settings.setValue(QStringLiteral("Model"), info.strModel);
-        settings.setValue(QStringLiteral("ConnectType"), QString::number(info.iConnectType));
-        settings.setValue(QStringLiteral("Port"), info.strPort);
-        settings.setValue(QStringLiteral("URI"), info.strURI);
+        settings.beginGroup(PublishedFiles::PrinterGroup(i));
+        settings.setValue(PublishedFiles::LIST_KEY_NAME, info.strName);
+        settings.setValue(PublishedFiles::LIST_KEY_MODEL, info.strModel);
+        settings.setValue(PublishedFiles::LIST_KEY_CONNECT_TYPE,
+                          QString::number(info.iConnectType));
+        settings.setValue(PublishedFiles::LIST_KEY_PORT, info.strPort);
+        settings.setValue(PublishedFiles::LIST_KEY_URI, info.strURI);
         settings.endGroup();
     }
     settings.sync();

@@ -5,11 +5,10 @@
 #include <QList>
 #include <QString>
 
-// "printerlist.ini", the list of printers the desktop application reads: section "Main" with
-// "Count", then one section "printer_<i>" per printer with Name, Model, ConnectType, Port, URI.
-// Written through QSettings (INI, UTF-8), which merges into the existing file and replaces it
-// as a whole, so a reader never sees a half-written list. Sections beyond Count are left as
-// they were: Count says how many are current.
+// The printer list file the desktop application reads, in the sections and keys of
+// PublishedFiles. Written through QSettings (INI, UTF-8), which merges into the existing file and
+// replaces it as a whole, so a reader never sees a half-written list. Sections beyond Count are
+// left as they were: Count says how many are current.
 class PrinterListFile
 {
 public:

@@ -5,6 +5,7 @@
 #include "devices/QueueCreator.h"
 #include "service/FixedPaths.h"
 #include "service/PpdModelReader.h"
+#include "service/PublishedFiles.h"
 #include "service/QueueNameCheck.h"
 #include "service/SharedListGuard.h"
 #include "service/UtilLog.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTextCodec>
@@ -23,15 +23,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-// Time stamps are formatted in the C locale: the file names and the heartbeat must hold ASCII
-// digits whatever the desktop's language is.
-QString Stamp(const QString& format)
-{
-    return QLocale::c().toString(QDateTime::currentDateTime(), format);
-}
-} // namespace
 
 TrdDeviceManage::TrdDeviceManage(QObject* parent) : UtilThreadBase(parent)
 {
@@ -211,7 +202,7 @@ QList<stPrinterInfo> TrdDeviceManage::SelectQueues(const QList<CupsClient::stQue
 
 bool TrdDeviceManage::FindModelByBytes(const QByteArray& name, QString& model)
 {
-    if (name.isEmpty() || name.contains('/') || name == "." || name == "..") {
+    if (!QueueNameCheck::UsableAsFileName(name)) {
         return false;
     }
     // Opened by its bytes and read through the descriptor: a name that is not UTF-8 has no
@@ -261,8 +252,7 @@ bool TrdDeviceManage::CheckDriverMatch(QString name, QString& model)
 {
     // The name comes from parsed tool output and becomes part of a path: CUPS never gives a
     // queue a name that leaves its PPD directory, and nothing else may.
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
-        name == QLatin1String("..")) {
+    if (!QueueNameCheck::UsableAsFileName(name)) {
         return false;
     }
     const QString strPath = FixedPaths::CupsPpdDir() + name + QStringLiteral(".ppd");
@@ -329,12 +319,13 @@ void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)
     }
     QSet<QString> keep;
     for (const stPrinterInfo& info : list) {
-        keep.insert(info.strName + QStringLiteral(".dat"));
+        keep.insert(PublishedFiles::StatusFileName(info.strName));
     }
     // Without QDir::CaseSensitive the pattern ignores letter case; hidden files and symbolic
     // links are not listed.
     const QStringList files =
-        dir.entryList(QStringList{QStringLiteral("*.dat")}, QDir::Files | QDir::NoSymLinks);
+        dir.entryList(QStringList{QLatin1Char('*') + PublishedFiles::STATUS_FILE_SUFFIX},
+                      QDir::Files | QDir::NoSymLinks);
     for (const QString& file : files) {
         if (!keep.contains(file)) {
             dir.remove(file);
@@ -375,7 +366,7 @@ void TrdDeviceManage::SavePrinterInfo(QList<stPrinterInfo> list, bool force)
     MakePathExist(strCfg);
     // A write that failed (cfg directory full or read-only) is owed until one succeeds: the
     // unchanged cycles after it would otherwise leave the old list in place for good.
-    m_bListFileOwed = !PrinterListFile::Write(strCfg + QStringLiteral("printerlist.ini"), list,
+    m_bListFileOwed = !PrinterListFile::Write(strCfg + PublishedFiles::PRINTER_LIST_NAME, list,
                                               force || m_bListFileOwed);
 }
 
@@ -383,8 +374,8 @@ void TrdDeviceManage::WriteHeartbeat()
 {
     const QString strCfg = FixedPaths::CfgDir();
     MakePathExist(strCfg);
-    const QByteArray stamp = Stamp(QStringLiteral("[yyyy-MM-dd hh:mm:ss.zzz]")).toLocal8Bit();
-    QFile file(strCfg + QStringLiteral("service.hb"));
+    const QByteArray stamp = PublishedFiles::HeartbeatStamp(QDateTime::currentDateTime());
+    QFile file(strCfg + PublishedFiles::HEARTBEAT_NAME);
     // Unbuffered: the stamp goes out in one write call right after the truncation.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         return;

@@ -24,6 +24,18 @@ bool QueueNameCheck::IsUtf8(const QByteArray& bytes)
     return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
+bool QueueNameCheck::UsableAsFileName(const QByteArray& name)
+{
+    return !name.isEmpty() && name != "." && name != ".." && !name.contains('/') &&
+           !name.contains('\0');
+}
+
+bool QueueNameCheck::UsableAsFileName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
 QByteArray QueueNameCheck::Escaped(const QByteArray& name)
 {
     QByteArray out;

@@ -19,6 +19,12 @@ public:
 
     static bool IsUtf8(const QByteArray& bytes);
 
+    // Whether the name can stand as a file name in a directory, as a queue's status file and its
+    // PPD do: not empty, not "." or "..", no "/" and no NUL. CUPS gives no queue another name,
+    // but the names come from outside.
+    static bool UsableAsFileName(const QByteArray& name);
+    static bool UsableAsFileName(const QString& name);
+
     // The name for a log line: valid UTF-8 as it is, a control byte or one that is not part of
     // valid UTF-8 as \xNN.
     static QByteArray Escaped(const QByteArray& name);

@@ -3,6 +3,7 @@
 #include "protocol/StatusCodeTables.h"
 #include "protocol/UtilPrinterStatus.h"
 #include "service/FixedPaths.h"
+#include "service/PublishedFiles.h"
 
 #include <QFile>
 
@@ -10,7 +11,8 @@
 
 QString StatusEvaluator::StatusFilePath(const QString& queueName)
 {
-    return FixedPaths::CfgDir() + queueName + QStringLiteral(".dat");
+    const QString file = PublishedFiles::StatusFileName(queueName);
+    return file.isEmpty() ? QString() : FixedPaths::CfgDir() + file;
 }
 
 bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* buf,

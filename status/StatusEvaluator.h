@@ -9,7 +9,8 @@
 class StatusEvaluator
 {
 public:
-    // The status file of a queue: the cfg directory, the queue name, ".dat".
+    // The status file of a queue in the cfg directory; empty when the queue's name cannot name
+    // a file.
     static QString StatusFilePath(const QString& queueName);
 
     // Replaces the file with exactly the len bytes of buf. False when it cannot be opened or

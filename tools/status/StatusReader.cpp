@@ -4,12 +4,12 @@
 #include "protocol/SuppliesType.h"
 #include "protocol/UtilPrinterStatus.h"
 #include "service/FixedPaths.h"
+#include "service/PublishedFiles.h"
 #include "tools/status/SkippedQueueFinder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QThread>
@@ -27,9 +27,6 @@
 
 namespace {
 
-const char* const PRINTER_LIST_FILE = "printerlist.ini";
-const char* const HEARTBEAT_FILE = "service.hb";
-const char* const HEARTBEAT_FORMAT = "[yyyy-MM-dd hh:mm:ss.zzz]";
 // Long enough for the service to finish a rewrite it had just begun.
 const unsigned long REREAD_PAUSE_MS = 50;
 // Missing sections named one by one in a warning; more are only counted.
@@ -92,7 +89,8 @@ ReadResult ReadCapped(const QString& path, qint64 cap, QByteArray* data, qint64*
 int MemoryCopy(const QByteArray& content, QString* path, QString* error)
 {
     static std::atomic<qint64> s_copies{0};
-    const int fd = ::memfd_create(PRINTER_LIST_FILE, MFD_CLOEXEC);
+    const int fd = ::memfd_create(QFile::encodeName(PublishedFiles::PRINTER_LIST_NAME).constData(),
+                                  MFD_CLOEXEC);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return -1;
@@ -139,12 +137,6 @@ QString SettingText(const QSettings& settings, const QString& key)
         return value.toStringList().join(QStringLiteral(", "));
     }
     return value.toString();
-}
-
-bool IsUsableFileName(const QString& name)
-{
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
 QString SizeText(qint64 size)
@@ -204,17 +196,18 @@ StatusSnapshot StatusReader::Read() const
 void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
 {
     stPrinterListReport& list = snapshot->stList;
-    const QString path = m_strDir + QLatin1String(PRINTER_LIST_FILE);
+    const QString& file = PublishedFiles::PRINTER_LIST_NAME;
+    const QString path = m_strDir + file;
     QByteArray content;
     qint64 size = 0;
     qint64 mtimeMs = 0;
     QString error;
     switch (ReadCapped(path, MAX_LIST_SIZE + 1, &content, &size, &mtimeMs, &error)) {
     case ReadResult::Missing:
-        list.strProblem = QStringLiteral("no printer list (printerlist.ini missing)");
+        list.strProblem = QStringLiteral("no printer list (%1 missing)").arg(file);
         return;
     case ReadResult::Failed:
-        list.strProblem = QStringLiteral("cannot read printerlist.ini: %1").arg(error);
+        list.strProblem = QStringLiteral("cannot read %1: %2").arg(file, error);
         list.bReadFailed = true;
         return;
     case ReadResult::Ok:
@@ -222,17 +215,17 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     }
     list.iAgeMs = QDateTime::currentMSecsSinceEpoch() - mtimeMs;
     if (size > MAX_LIST_SIZE) {
-        list.strProblem = QStringLiteral("printerlist.ini is too large to be a printer list (%1)")
-                              .arg(SizeText(size));
+        list.strProblem =
+            QStringLiteral("%1 is too large to be a printer list (%2)").arg(file, SizeText(size));
         return;
     }
     if (content.isEmpty()) {
         list.bRead = true;
-        list.listWarnings << QStringLiteral("printerlist.ini is empty: no printers listed");
+        list.listWarnings << QStringLiteral("%1 is empty: no printers listed").arg(file);
         return;
     }
     if (content.contains('\0')) {
-        list.strProblem = QStringLiteral("printerlist.ini is not an INI file (binary content)");
+        list.strProblem = QStringLiteral("%1 is not an INI file (binary content)").arg(file);
         return;
     }
     // QSettings reads only from a path: give it a private copy of what was read, so that it
@@ -240,7 +233,7 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     QString copyPath;
     const int copy = MemoryCopy(content, &copyPath, &error);
     if (copy < 0) {
-        list.strProblem = QStringLiteral("cannot copy printerlist.ini into memory: %1").arg(error);
+        list.strProblem = QStringLiteral("cannot copy %1 into memory: %2").arg(file, error);
         return;
     }
     // Declared before the settings, so the copy outlives them.
@@ -248,35 +241,35 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     QSettings settings(copyPath, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     if (settings.status() != QSettings::NoError) {
-        list.strProblem = QStringLiteral("printerlist.ini is not an INI file");
+        list.strProblem = QStringLiteral("%1 is not an INI file").arg(file);
         return;
     }
-    if (!settings.contains(QStringLiteral("Main/Count"))) {
+    settings.beginGroup(PublishedFiles::LIST_GROUP_MAIN);
+    const bool counted = settings.contains(PublishedFiles::LIST_KEY_COUNT);
+    const QString countText = SettingText(settings, PublishedFiles::LIST_KEY_COUNT);
+    settings.endGroup();
+    if (!counted) {
         list.strProblem =
-            QStringLiteral("printerlist.ini is not a printer list: no Count in [Main]");
+            QStringLiteral("%1 is not a printer list: no %2 in [%3]")
+                .arg(file, PublishedFiles::LIST_KEY_COUNT, PublishedFiles::LIST_GROUP_MAIN);
         return;
     }
-    const QString countText = SettingText(settings, QStringLiteral("Main/Count"));
     bool ok = false;
     const int count = countText.trimmed().toInt(&ok);
     if (!ok || count < 0) {
-        list.strProblem =
-            QStringLiteral("printerlist.ini has an unusable Count \"%1\"").arg(countText);
+        list.strProblem = QStringLiteral("%1 has an unusable %2 \"%3\"")
+                              .arg(file, PublishedFiles::LIST_KEY_COUNT, countText);
         return;
     }
     list.bRead = true;
     list.iCount = count;
 
     // Sections at or beyond Count are left over from a longer list and are not current.
-    static const QRegularExpression sectionName(QStringLiteral("^printer_(0|[1-9][0-9]{0,8})$"));
     QList<int> present;
     for (const QString& group : settings.childGroups()) {
-        const QRegularExpressionMatch match = sectionName.match(group);
-        if (match.hasMatch()) {
-            const int index = match.captured(1).toInt();
-            if (index < count) {
-                present.append(index);
-            }
+        const int index = PublishedFiles::PrinterGroupIndex(group);
+        if (index >= 0 && index < count) {
+            present.append(index);
         }
     }
     std::sort(present.begin(), present.end());
@@ -288,7 +281,7 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
         for (int i = 0; i <= present.size() && named.size() < MAX_NAMED_SECTIONS; ++i) {
             const int next = i < present.size() ? present.at(i) : count;
             for (; expected < next && named.size() < MAX_NAMED_SECTIONS; ++expected) {
-                named << QStringLiteral("printer_%1").arg(expected);
+                named << PublishedFiles::PrinterGroup(expected);
             }
             expected = next + 1;
         }
@@ -304,15 +297,15 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     }
 
     for (int index : present) {
-        settings.beginGroup(QStringLiteral("printer_%1").arg(index));
+        settings.beginGroup(PublishedFiles::PrinterGroup(index));
         stPrinterReport printer;
         printer.iIndex = index;
-        printer.strName = SettingText(settings, QStringLiteral("Name"));
-        printer.strModel = SettingText(settings, QStringLiteral("Model"));
-        printer.strConnectType = SettingText(settings, QStringLiteral("ConnectType"));
+        printer.strName = SettingText(settings, PublishedFiles::LIST_KEY_NAME);
+        printer.strModel = SettingText(settings, PublishedFiles::LIST_KEY_MODEL);
+        printer.strConnectType = SettingText(settings, PublishedFiles::LIST_KEY_CONNECT_TYPE);
         printer.iConnectType = printer.strConnectType.trimmed().toInt();
-        printer.strPort = SettingText(settings, QStringLiteral("Port"));
-        printer.strURI = SettingText(settings, QStringLiteral("URI"));
+        printer.strPort = SettingText(settings, PublishedFiles::LIST_KEY_PORT);
+        printer.strURI = SettingText(settings, PublishedFiles::LIST_KEY_URI);
         settings.endGroup();
         snapshot->listPrinters.append(printer);
     }
@@ -320,7 +313,8 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
 
 void StatusReader::ReadStatusFile(stPrinterReport* report) const
 {
-    if (!IsUsableFileName(report->strName)) {
+    report->strFileName = PublishedFiles::StatusFileName(report->strName);
+    if (report->strFileName.isEmpty()) {
         report->enFileState = StatusFileState::Unreadable;
         report->strStatusLabel = QStringLiteral("unknown");
         report->strFileProblem = report->strName.isEmpty()
@@ -328,7 +322,6 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
                                      : QStringLiteral("the queue name cannot name a status file");
         return;
     }
-    report->strFileName = report->strName + QLatin1String(".dat");
     const QString path = m_strDir + report->strFileName;
 
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -451,7 +444,7 @@ QString StatusReader::StatusLabel(int status, quint64 code)
 
 stHeartbeatReport StatusReader::ReadHeartbeat() const
 {
-    const QString path = m_strDir + QLatin1String(HEARTBEAT_FILE);
+    const QString path = m_strDir + PublishedFiles::HEARTBEAT_NAME;
     QByteArray content;
     qint64 mtimeMs = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -471,7 +464,8 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
         case ReadResult::Failed: {
             stHeartbeatReport report;
             report.enState = ServiceState::Unknown;
-            report.strProblem = QStringLiteral("cannot read service.hb: %1").arg(error);
+            report.strProblem =
+                QStringLiteral("cannot read %1: %2").arg(PublishedFiles::HEARTBEAT_NAME, error);
             report.bReadFailed = true;
             return report;
         }
@@ -517,7 +511,7 @@ bool StatusReader::StampToEpochMs(const QString& text, qint64 hintMs, qint64* ep
     // The service writes local time without its offset. Read it with the zone's rules; in the
     // hour that repeats when the clocks go back both readings are valid, and the one nearer the
     // file's modification time is the one the service meant.
-    const QDateTime parsed = QDateTime::fromString(text, QLatin1String(HEARTBEAT_FORMAT));
+    const QDateTime parsed = PublishedFiles::ParseHeartbeatStamp(text);
     if (!parsed.isValid()) {
         return false;
     }

@@ -1,5 +1,6 @@
 #include "tools/status/StatusWatch.h"
 
+#include "service/PublishedFiles.h"
 #include "tools/status/ExitStatus.h"
 #include "tools/status/JsonFormatter.h"
 
@@ -76,8 +77,8 @@ void StatusWatch::UpdateWatchedPaths(const StatusSnapshot& snapshot)
     // Files replaced by rename drop out of the watcher, so the set is renewed on every read.
     QStringList wanted;
     if (snapshot.bDirExists) {
-        wanted << snapshot.strDir << snapshot.strDir + QStringLiteral("printerlist.ini")
-               << snapshot.strDir + QStringLiteral("service.hb");
+        wanted << snapshot.strDir << snapshot.strDir + PublishedFiles::PRINTER_LIST_NAME
+               << snapshot.strDir + PublishedFiles::HEARTBEAT_NAME;
         for (const stPrinterReport& printer : snapshot.listPrinters) {
             if (!printer.strFileName.isEmpty()) {
                 wanted << snapshot.strDir + printer.strFileName;
