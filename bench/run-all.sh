@@ -13,7 +13,7 @@ quick=
 [[ $build == --quick ]] && build=$src/build/bench-release
 build=$(realpath -m "$build")
 
-if [[ ! -x $build/orvo-statusd || ! -x $build/tests/doubles/usbsim/orvo-usb-sim ||
+if [[ ! -x $build/daemon/orvo-statusd || ! -x $build/tests/doubles/usbsim/orvo-usb-sim ||
       ! -x $build/bench/bench_discovery || ! -x $build/bench/bench_cups_questions ]]; then
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DORVO_BUILD_TESTS=ON >/dev/null

@@ -15,7 +15,7 @@ set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath -m "${1:-$src/build/asan}")
 minutes=${2:-10}
-for f in "$build/orvo-statusd" "$build/tests/doubles/usbsim/orvo-usb-sim"; do
+for f in "$build/daemon/orvo-statusd" "$build/tests/doubles/usbsim/orvo-usb-sim"; do
     [[ -x $f ]] || { echo "soak.sh: $f is missing; build orvo-statusd and orvo-usb-sim" >&2; exit 2; }
 done
 

@@ -34,7 +34,7 @@ LC_ALL=C lpstat -v
 
 say "starting orvo-statusd (the USB printer is emulated with umockdev)"
 "$usbsim" --control "$work/usb.ctl" --device Q7020DN:DEMO000001 \
-    --reply "$(usb_reply "$data/desk-ready.conf")" -- "$build/orvo-statusd" &
+    --reply "$(usb_reply "$data/desk-ready.conf")" -- "$build/daemon/orvo-statusd" &
 testenv_wait_for "the service's printer list" 15 test -s /opt/orvo/q70_series_printer/cfg/printerlist.ini
 
 # What the desktop application would see. Piped, orvo-status prints the state once and then one

@@ -85,7 +85,7 @@ QString TestEnv::scriptsDir()
 
 QString TestEnv::serviceBinary()
 {
-    return QStringLiteral(ORVO_BINARY_DIR "/orvo-statusd");
+    return QStringLiteral(ORVO_BINARY_DIR "/daemon/orvo-statusd");
 }
 
 QStringList TestEnv::modelKeys()

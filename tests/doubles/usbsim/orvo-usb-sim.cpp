@@ -89,7 +89,7 @@ void usage(FILE* out)
         "\n"
         "Example:\n"
         "  orvo-usb-sim --control /tmp/usb.ctl --device Q7020DN:AB12345678 \\\n"
-        "      --reply tests/data/replies/ready.hex -- build/dev/orvo-statusd &\n"
+        "      --reply tests/data/replies/ready.hex -- build/dev/daemon/orvo-statusd &\n"
         "  orvo-usb-sim ctl /tmp/usb.ctl mode 0 timeout\n"
         "  orvo-usb-sim ctl /tmp/usb.ctl count AB12345678\n",
         out);
