@@ -2,10 +2,10 @@
 # Builds the Debian package from this build tree, unpacks it into a scratch directory and checks
 # what it holds: the programs under /usr whatever this tree's prefix, the units (with
 # `systemd-analyze verify` where it runs), the udev rule, that every unit starts a program and
-# names documentation the package ships, and the Depends. Then runs the maintainer scripts where
-# neither systemd nor udevd runs (a private mount namespace hides the machine's /run, /opt and
-# unit state): quiet, status 0, units enabled and disabled, and nothing of the service left after
-# a purge.
+# names documentation the package ships, the Depends, the changelog's version and what lintian
+# says of the package. Then runs the maintainer scripts where neither systemd nor udevd runs (a
+# private mount namespace hides the machine's /run, /opt and unit state): quiet, status 0, units
+# enabled and disabled, and nothing of the service left after a purge.
 set -euo pipefail
 build_dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -119,6 +119,21 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     fi
 else
     echo "systemd-analyze not available: unit syntax not verified"
+fi
+# Debian's own checks: no error and no warning; a tag that stays has an override with its reason.
+changelog_version=$(zcat "$scratch/root$prefix/share/doc/orvo-statusd/changelog.gz" |
+    sed -n '1s/^orvo-statusd (\([^)]*\)).*/\1/p')
+package_version=$(sed -n 's/^Version: //p' "$scratch/control/control")
+[ "$changelog_version" = "$package_version" ] ||
+    { echo "changelog is at version '$changelog_version', the package at $package_version"; fail=1; }
+if command -v lintian >/dev/null 2>&1; then
+    if ! lintian --fail-on error,warning "$deb" > "$scratch/lintian.log" 2>&1; then
+        grep -v '^running with root privileges is not recommended!$' "$scratch/lintian.log"
+        fail=1
+    fi
+else
+    echo "lintian is not installed (scripts/lib/deps.sh lists it)"
+    fail=1
 fi
 [ $fail -eq 0 ] && echo "package contents ok"
 
