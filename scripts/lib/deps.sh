@@ -8,7 +8,7 @@ ORVO_PACKAGES=(
     umockdev libumockdev-dev libglib2.0-dev
     libfuzzer-14-dev libclang-rt-14-dev
     python3 iproute2 util-linux procps
-    systemd udev dpkg-dev file
+    systemd udev dpkg-dev file lintian
     systemd-container debootstrap zstd
     dbus-daemon python3-prometheus-client
 )

@@ -42,11 +42,21 @@ host_state() {
 }
 
 # Stands in for a host with its own CUPS, inside the mount namespace the test made for it: a
-# /run/cups of its own with a running cupsd on /run/cups/cups.sock and a queue in /etc/cups.
-# orvo-testenv started there must see none of it and leave all of it as it was.
+# /run/cups of its own with a running cupsd on /run/cups/cups.sock and a queue in /etc/cups, and
+# a system bus as a booted system has. orvo-testenv started there must see none of it and leave
+# all of it as it was.
 host_with_cups() {
     local dir=$1 d
     mount -n -t tmpfs host-run /run
+    mkdir /run/dbus
+    printf '%s\n' '<busconfig><type>system</type>' \
+        '<listen>unix:path=/run/dbus/system_bus_socket</listen><auth>EXTERNAL</auth>' \
+        '<policy context="default"><allow send_destination="*" eavesdrop="true"/>' \
+        '<allow eavesdrop="true"/><allow own="*"/></policy></busconfig>' >"$dir/bus.conf"
+    dbus-daemon --nofork --config-file="$dir/bus.conf" </dev/null >/dev/null 2>&1 &
+    host_bus=$!
+    trap 'kill $host_bus' EXIT
+    wait_until "the host's system bus" 10 test -S /run/dbus/system_bus_socket || return 1
     for d in /etc/cups /var/spool/cups /var/cache/cups /var/log/cups; do
         mkdir -p "$dir$d" && mount -n --bind "$dir$d" "$d" || return 1
     done
@@ -59,7 +69,7 @@ host_with_cups() {
     export CUPS_SERVER=/run/cups/cups.sock
     cupsd -f </dev/null >/dev/null 2>&1 &
     host_cupsd=$!
-    trap 'kill $host_cupsd; wait $host_cupsd' EXIT
+    trap 'kill $host_cupsd $host_bus; wait $host_cupsd' EXIT
     wait_until "the host's cupsd" 10 sh -c 'LC_ALL=C lpstat -r | grep -q "is running"' &&
         lpadmin -p HostQueue -E -v 'socket://127.0.0.1:9100/' &&
         wait_until "the host's printers.conf" 10 test -s /etc/cups/printers.conf || return 1
@@ -80,14 +90,18 @@ host_with_cups() {
         cat /etc/cups/printers.conf 2>/dev/null
         testenv_add_queue PrivateQueue socket://127.0.0.2:9100/ "Orvo Q7030DN" >/dev/null ||
             echo "cannot add a queue"
+        # A cupsd that reached the bus would abort on this name (libdbus wants UTF-8).
+        testenv_add_queue "$(printf "H\374-latin1")" socket://127.0.0.2:9100/ "Orvo Q7030DN" \
+            >/dev/null || echo "cannot add a queue"
+        [[ -e /run/dbus ]] && echo "system bus in sight"
         LC_ALL=C lpstat -v')
     [[ $? == 0 ]] && pass "orvo-testenv runs beside the host's CUPS" ||
         fail "orvo-testenv failed: $inside"
-    if grep -q 'HostQueue\|host-marker\|cannot add' <<<"$inside" ||
+    if grep -q 'HostQueue\|host-marker\|cannot add\|bus in sight' <<<"$inside" ||
         ! grep -q '^device for PrivateQueue' <<<"$inside"; then
         fail "the private CUPS saw the host's: $inside"
     else
-        pass "the private CUPS sees nothing of the host's"
+        pass "the private CUPS sees nothing of the host's, nor its system bus"
     fi
     [[ $(outer_state) == "$before_outer" ]] && kill -0 $host_cupsd &&
         pass "the host's cupsd, queues and /run/cups unchanged" ||

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package from this build tree, unpacks it into a scratch directory and checks
 # what it holds: the programs under /usr whatever this tree's prefix, the units (with
-# `systemd-analyze verify` where it runs), the udev rule, that every unit starts a program the
-# package ships, and the Depends. Then runs the maintainer scripts where neither systemd nor udevd
-# runs (a private mount namespace hides the machine's /run, /opt and unit state): quiet, status 0,
-# units enabled and disabled, and nothing of the service left after a purge.
+# `systemd-analyze verify` where it runs), the udev rule, that every unit starts a program and
+# names documentation the package ships, the Depends, the changelog's version and what lintian
+# says of the package. Then runs the maintainer scripts where neither systemd nor udevd runs (a
+# private mount namespace hides the machine's /run, /opt and unit state): quiet, status 0, units
+# enabled and disabled, and nothing of the service left after a purge.
 set -euo pipefail
 build_dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,6 +45,10 @@ for page in man1/orvo-status.1 man8/orvo-add-printer.8 man8/orvo-statusd.8; do
 done
 expect "$prefix/share/bash-completion/completions/orvo-status"
 expect "$prefix/share/bash-completion/completions/orvo-add-printer"
+for doc in README.md changelog.gz copyright; do
+    expect "$prefix/share/doc/orvo-statusd/$doc"
+done
+expect "$prefix/share/lintian/overrides/orvo-statusd"
 userunitdir=$(cache_value ORVO_SYSTEMD_USERUNITDIR)
 autostartdir=$(cache_value ORVO_XDG_AUTOSTARTDIR)
 expect "$userunitdir/orvo-status-notify.service"
@@ -77,6 +82,22 @@ for dep in libqt5core5a libusb-1.0-0 libc6 libstdc++6 cups-client cups-daemon pr
     grep -qxF "$dep" <<<"$depends" || { echo "package does not depend on $dep"; fail=1; }
 done
 
+# Every Documentation= of the units names a page or file this package ships.
+for unit in "$unitdir"/orvo-statusd.service "$unitdir"/orvo-statusd.path \
+    "$unitdir"/orvo-add-printer.service "$unitdir"/orvo-status-prometheus.service \
+    "$unitdir"/orvo-status-prometheus.timer "$userunitdir"/orvo-status-notify.service; do
+    for doc in $(sed -n 's/^Documentation=//p' "$scratch/root$unit"); do
+        case $doc in
+        man:*\(*\)) page=${doc#man:} && section=${page##*(} && section=${section%)} &&
+            doc_file=$prefix/share/man/man$section/${page%(*}.$section.gz ;;
+        file://*) doc_file=${doc#file://} ;;
+        *) doc_file=$doc ;;
+        esac
+        [ -f "$scratch/root$doc_file" ] ||
+            { echo "$unit: Documentation=$doc is not in the package"; fail=1; }
+    done
+done
+
 if command -v systemd-analyze >/dev/null 2>&1; then
     # Verify copies whose ExecStart points into the unpacked tree; the machine's own units
     # (sysinit.target, cups.service) resolve the dependencies.
@@ -90,9 +111,10 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     mkdir -m 700 "$scratch/run" "$scratch/user"
     sed "s|^ExecStart=|ExecStart=$scratch/root|" "$scratch/root$userunitdir/orvo-status-notify.service" \
         > "$scratch/user/orvo-status-notify.service"
-    XDG_RUNTIME_DIR=$scratch/run systemd-analyze --user verify \
+    # --man=no: the pages are checked above, in the package rather than on this machine.
+    XDG_RUNTIME_DIR=$scratch/run systemd-analyze --user verify --man=no \
         "$scratch/user/orvo-status-notify.service" >> "$scratch/verify.log" 2>&1 || fail=1
-    if ! systemd-analyze verify "$scratch"/units/* >> "$scratch/verify.log" 2>&1; then
+    if ! systemd-analyze verify --man=no "$scratch"/units/* >> "$scratch/verify.log" 2>&1; then
         cat "$scratch/verify.log"
         fail=1
     elif grep -q 'orvo-' "$scratch/verify.log"; then
@@ -101,6 +123,21 @@ if command -v systemd-analyze >/dev/null 2>&1; then
     fi
 else
     echo "systemd-analyze not available: unit syntax not verified"
+fi
+# Debian's own checks: no error and no warning; a tag that stays has an override with its reason.
+changelog_version=$(zcat "$scratch/root$prefix/share/doc/orvo-statusd/changelog.gz" 2>/dev/null |
+    sed -n '1s/^orvo-statusd (\([^)]*\)).*/\1/p' || true)
+package_version=$(sed -n 's/^Version: //p' "$scratch/control/control")
+[ "$changelog_version" = "$package_version" ] ||
+    { echo "changelog is at version '$changelog_version', the package at $package_version"; fail=1; }
+if command -v lintian >/dev/null 2>&1; then
+    if ! lintian --fail-on error,warning "$deb" > "$scratch/lintian.log" 2>&1; then
+        grep -v '^running with root privileges is not recommended!$' "$scratch/lintian.log"
+        fail=1
+    fi
+else
+    echo "lintian is not installed (scripts/lib/deps.sh lists it)"
+    fail=1
 fi
 [ $fail -eq 0 ] && echo "package contents ok"
 
