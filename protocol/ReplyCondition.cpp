@@ -13,18 +13,26 @@ struct stNamedError
 {
     enErrorStatus enValue;
     const char* pszKey;
+    const char* pszIppReason;
     const char* pszText;
     enConditionSeverity enSeverity;
 };
 
+// The IPP keyword's suffix follows the severity: "-error" stops printing, "-warning" does not.
+// The printer calls 0x110F an open cover, and what a user opens on a desktop laser printer to
+// clear a jam or change the toner is a cover in the PWG's sense ("door-open" is for doors, as
+// of a large machine's cabinet).
 const stNamedError c_stNamedErrorList[] = {
-    {ERROR_STATUS_6, "paper-out", "paper out", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_10, "jam", "paper jam", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_11, "jam", "paper jam", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_13, "cover-open", "cover open", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_30, "toner-low", "toner low", SEVERITY_WARNING},
-    {ERROR_STATUS_31, "toner-empty", "toner empty", SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_6, "paper-out", "media-empty-error", "paper out", SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_10, "jam", "media-jam-error", "paper jam", SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_11, "jam", "media-jam-error", "paper jam", SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_13, "cover-open", "cover-open-error", "cover open", SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_30, "toner-low", "toner-low-warning", "toner low", SEVERITY_WARNING},
+    {ERROR_STATUS_31, "toner-empty", "toner-empty-error", "toner empty", SEVERITY_STOPS_PRINTING},
 };
+
+const char* const OTHER_ERROR_REASON = "other-error";
+const char* const OTHER_WARNING_REASON = "other-warning";
 
 // "0x110D": at least four upper-case hex digits.
 std::string Hex4(std::uint64_t code)
@@ -56,13 +64,13 @@ ReplyCondition ReplyCondition::Classify(std::uint64_t statusCode,
 
     const bool busy = statusCode >= STATUS_CODE_BUSY_FIRST && statusCode <= STATUS_CODE_BUSY_LAST;
     if (statusCode == STATUS_CODE_ERROR && !result.HasStopping()) {
-        result.Add("printer-error", "printer error", SEVERITY_STOPS_PRINTING);
+        result.Add("printer-error", OTHER_ERROR_REASON, "printer error", SEVERITY_STOPS_PRINTING);
     } else if (statusCode == STATUS_CODE_WARNING && result.m_listConditions.empty()) {
-        result.Add("printer-warning", "printer warning", SEVERITY_WARNING);
+        result.Add("printer-warning", OTHER_WARNING_REASON, "printer warning", SEVERITY_WARNING);
     } else if (statusCode != STATUS_CODE_IDLE && statusCode != STATUS_CODE_READY &&
                statusCode != STATUS_CODE_WARNING && statusCode != STATUS_CODE_ERROR && !busy) {
-        result.Add("unknown-status", "unknown printer status " + std::to_string(statusCode),
-                   SEVERITY_WARNING);
+        result.Add("unknown-status", OTHER_WARNING_REASON,
+                   "unknown printer status " + std::to_string(statusCode), SEVERITY_WARNING);
     }
 
     if (result.HasStopping()) {
@@ -82,27 +90,52 @@ const char* ReplyCondition::SeverityKey(enConditionSeverity severity)
     return severity == SEVERITY_STOPS_PRINTING ? "stops-printing" : "warning";
 }
 
+const std::vector<const char*>& ReplyCondition::IppReasons()
+{
+    static const std::vector<const char*> reasons = [] {
+        std::vector<const char*> list;
+        const auto add = [&list](const char* reason) {
+            for (const char* known : list) {
+                if (std::strcmp(known, reason) == 0) {
+                    return;
+                }
+            }
+            list.push_back(reason);
+        };
+        for (const stNamedError& named : c_stNamedErrorList) {
+            add(named.pszIppReason);
+        }
+        add(OTHER_ERROR_REASON);
+        add(OTHER_WARNING_REASON);
+        add(UNREACHABLE_IPP_REASON);
+        return list;
+    }();
+    return reasons;
+}
+
 void ReplyCondition::AddErrorCode(std::uint64_t code, int list)
 {
     const enErrorStatus value = GetErrorStatusEnum(static_cast<unsigned long>(code));
     for (const stNamedError& named : c_stNamedErrorList) {
         if (named.enValue == value) {
-            Add(named.pszKey, std::string(named.pszText) + " (" + Hex4(code) + ")",
-                named.enSeverity, true, code);
+            Add(named.pszKey, named.pszIppReason,
+                std::string(named.pszText) + " (" + Hex4(code) + ")", named.enSeverity, true, code);
             return;
         }
     }
     // The printer puts what stops it into its first list and what it can print through into its
     // second.
     if (list == 1) {
-        Add("other-error", "printer error " + Hex4(code), SEVERITY_STOPS_PRINTING, true, code);
+        Add("other-error", OTHER_ERROR_REASON, "printer error " + Hex4(code),
+            SEVERITY_STOPS_PRINTING, true, code);
     } else {
-        Add("other-warning", "printer warning " + Hex4(code), SEVERITY_WARNING, true, code);
+        Add("other-warning", OTHER_WARNING_REASON, "printer warning " + Hex4(code),
+            SEVERITY_WARNING, true, code);
     }
 }
 
-void ReplyCondition::Add(const char* key, const std::string& text, enConditionSeverity severity,
-                         bool hasCode, std::uint64_t code)
+void ReplyCondition::Add(const char* key, const char* ippReason, const std::string& text,
+                         enConditionSeverity severity, bool hasCode, std::uint64_t code)
 {
     // A printer may report one condition under several codes, or one code in both lists.
     for (const stReplyCondition& existing : m_listConditions) {
@@ -113,6 +146,7 @@ void ReplyCondition::Add(const char* key, const std::string& text, enConditionSe
     }
     stReplyCondition condition;
     condition.pszKey = key;
+    condition.pszIppReason = ippReason;
     condition.strText = text;
     condition.enSeverity = severity;
     condition.bHasCode = hasCode;

@@ -21,6 +21,10 @@ struct stReplyCondition
     // "printer-error", "printer-warning" (status code 3 or 2 without a code saying more),
     // "unknown-status" (a status code without a meaning).
     const char* pszKey = "";
+    // Its printer-state-reasons keyword (RFC 8011, PWG 5100.9), the word CUPS and everything
+    // reading CUPS know it by: "media-jam-error". Several keys share "other-error" and
+    // "other-warning".
+    const char* pszIppReason = "";
     std::string strText; // for people, with the code where there is one: "paper jam (0x110D)"
     enConditionSeverity enSeverity = SEVERITY_WARNING;
     bool bHasCode = false;
@@ -50,10 +54,17 @@ public:
 
     static const char* SeverityKey(enConditionSeverity severity); // "stops-printing", "warning"
 
+    // A printer that stopped answering: no reply carries this condition, the one who gave up
+    // on the printer adds it.
+    static constexpr const char* UNREACHABLE_KEY = "unreachable";
+    static constexpr const char* UNREACHABLE_IPP_REASON = "offline-report";
+    // Every printer-state-reasons keyword a condition can have, the unreachable one included.
+    static const std::vector<const char*>& IppReasons();
+
 private:
     void AddErrorCode(std::uint64_t code, int list);
-    void Add(const char* key, const std::string& text, enConditionSeverity severity,
-             bool hasCode = false, std::uint64_t code = 0);
+    void Add(const char* key, const char* ippReason, const std::string& text,
+             enConditionSeverity severity, bool hasCode = false, std::uint64_t code = 0);
     bool HasStopping() const;
 
     enReplyState m_enState = REPLY_STATE_READY;
