@@ -88,6 +88,8 @@ private:
     // Removes the transient files an earlier run may have left in the cfg directory.
     static void RemoveLeftovers();
     [[noreturn]] static void EndProcess();
+    // Says in the service's standard error when CUPS stops or starts answering discovery.
+    void TellCupsAnswers(bool answers);
     // CheckDriverMatch for a name given as bytes, which need not be UTF-8.
     bool FindModelByBytes(const QByteArray& name, QString& model);
 
@@ -96,7 +98,10 @@ private:
     QList<stPrinterManager>* pPrinterList = nullptr;
     QTextCodec* m_pCodec = nullptr;
     bool m_bDiscoveryAnswered = true;
-    CupsClient m_cups; // the main thread's connection to the scheduler
+    // CUPS has given a list since the start: what the service publishes is current.
+    bool m_bListKnown = false;
+    bool m_bCupsAnswers = true; // as last told in standard error
+    CupsClient m_cups;          // the main thread's connection to the scheduler
     // The last write of printerlist.ini failed: the next one is forced.
     bool m_bListFileOwed = false;
     // The queues of ours that cannot be watched and are already in the log, as CUPS names them.

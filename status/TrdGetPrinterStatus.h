@@ -60,5 +60,7 @@ private:
     stPrinterManager stPrinter;
     int iLastRecvLen = 0;
     unsigned char ucLastRecvBuf[2048] = {};
-    CupsClient m_cups; // this worker's own connection to the scheduler
+    // This worker's own connection to the scheduler. It holds back while CUPS is silent: the
+    // device manager finds out when it answers again, and the polls keep their pace meanwhile.
+    CupsClient m_cups{CupsClient::HOLD_BACK};
 };
