@@ -86,14 +86,21 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
         return CYCLE_WAIT_MS;
     }
     TellCupsAnswers(true);
-    // The first list CUPS gives is published even when unchanged or empty (Count 0).
-    const bool firstList = !m_bListKnown;
-    if (firstList) {
-        m_bListKnown = true;
-        WriteHeartbeat();
-    }
     ORVO_LOG("printer num:%d", listPrinter.size());
+    if (m_bListKnown) {
+        return ApplyList(listPrinter, false, emptyCount);
+    }
+    // The first list CUPS gives is published even when unchanged or empty (Count 0), and the
+    // first heartbeat follows it.
+    m_bListKnown = true;
+    const int wait = ApplyList(listPrinter, true, emptyCount);
+    WriteHeartbeat();
+    return wait;
+}
 
+int TrdDeviceManage::ApplyList(const QList<stPrinterInfo>& listPrinter, bool firstList,
+                               int& emptyCount)
+{
     if (listPrinter.isEmpty()) {
         ++emptyCount;
         if (!firstList) {

@@ -82,6 +82,9 @@ public slots:
     void SlotThreadQuit();
 
 private:
+    // The half of RunOneCycle after an answered discovery: the empty-cycle rule, and on a change
+    // new workers, the shared list, the status file clean-up and the printer list file.
+    int ApplyList(const QList<stPrinterInfo>& listPrinter, bool firstList, int& emptyCount);
     // Creates, moves, starts and wires the workers for the positions [workers, count) and sends
     // the start signal once for the batch.
     void StartWorkers(int count);
