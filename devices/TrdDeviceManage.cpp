@@ -7,7 +7,7 @@
 #include "service/PpdModelReader.h"
 #include "service/PublishedFiles.h"
 #include "service/QueueNameCheck.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/TrdGetPrinterStatus.h"
 
@@ -86,7 +86,7 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
         emptyCount = 0;
     }
 
-    if (SharedListEquals(listPrinter)) {
+    if (SharedPrinterList::Equals(pPrinterList, listPrinter)) {
         // Unforced after the first cycle: only a deleted file is written again.
         SavePrinterInfo(listPrinter, firstCycle);
         return CYCLE_WAIT_MS;
@@ -97,7 +97,7 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     StartWorkers(listPrinter.size());
     // Stale files go after the replacement: a worker publishes only while its entry is in the
     // list, so no reply can bring back a file removed here.
-    ReplaceSharedList(listPrinter);
+    SharedPrinterList::Replace(pPrinterList, GetInitPrinterList(listPrinter));
     RemoveStaleStatusFiles(listPrinter);
     SavePrinterInfo(listPrinter, true);
     return CYCLE_WAIT_MS;
@@ -115,8 +115,9 @@ void TrdDeviceManage::StartWorkers(int count)
         // Shows as the thread's name in ps and top (at most 15 characters are kept).
         thread->setObjectName(QStringLiteral("orvo-status-%1").arg(k));
         worker->moveToThread(thread);
-        thread->start(QThread::InheritPriority);
+        // Before the thread runs: its start orders the worker's position and list for it.
         worker->Init(k, pPrinterList);
+        thread->start(QThread::InheritPriority);
         connect(this, SIGNAL(SgnStatusThreadStart()), worker, SLOT(SlotTaskStart()));
         connect(this, SIGNAL(SgnThreadQuit()), worker, SLOT(SlotThreadQuit()));
         m_listWorkers.append(worker);
@@ -282,33 +283,6 @@ void TrdDeviceManage::InitStPrinterInfo(stPrinterInfo& info)
 void TrdDeviceManage::InitStPrinterState(stPrinterState& state)
 {
     state = stPrinterState();
-}
-
-bool TrdDeviceManage::SharedListEquals(const QList<stPrinterInfo>& list) const
-{
-    SharedListGuard lock;
-    if (pPrinterList->size() != list.size()) {
-        return false;
-    }
-    for (int i = 0; i < list.size(); ++i) {
-        const stPrinterInfo& shared = pPrinterList->at(i).stInfo;
-        const stPrinterInfo& found = list.at(i);
-        if (shared.strName != found.strName || shared.strPort != found.strPort ||
-            shared.strURI != found.strURI) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void TrdDeviceManage::ReplaceSharedList(const QList<stPrinterInfo>& list)
-{
-    QList<stPrinterManager> fresh = GetInitPrinterList(list);
-    {
-        SharedListGuard lock;
-        pPrinterList->swap(fresh);
-    }
-    // `fresh` now holds the old entries; they are released here, outside the lock.
 }
 
 void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)

@@ -50,11 +50,6 @@ public:
     static void InitStPrinterInfo(stPrinterInfo& info);
     static void InitStPrinterState(stPrinterState& state);
 
-    // The shared list, always under PrinterListLock: the comparison of the cycle (name, port
-    // and URI, index by index) and the replacement by fresh entries for `list`.
-    bool SharedListEquals(const QList<stPrinterInfo>& list) const;
-    void ReplaceSharedList(const QList<stPrinterInfo>& list);
-
     // Removes every "*.dat" in the cfg directory that is not the status file of a queue in `list`.
     void RemoveStaleStatusFiles(const QList<stPrinterInfo>& list);
 
