@@ -118,6 +118,9 @@ bool SharedPrinterList::Equals(const QList<stPrinterManager>* list,
 
 void SharedPrinterList::Replace(QList<stPrinterManager>* list, QList<stPrinterManager> entries)
 {
+    // Entries of its own: a list sharing them with the caller's copy would be copied (or
+    // released) by whichever thread touches it first, outside the lock.
+    entries.detach();
     {
         Guard lock;
         list->swap(entries);
@@ -128,5 +131,9 @@ void SharedPrinterList::Replace(QList<stPrinterManager>* list, QList<stPrinterMa
 QList<stPrinterManager> SharedPrinterList::Copy(const QList<stPrinterManager>* list)
 {
     Guard lock;
-    return *list;
+    // Copied entry by entry here, under the lock: a copy sharing the list's entries would be
+    // detached later, outside it, while a worker writes one of them back.
+    QList<stPrinterManager> copy = *list;
+    copy.detach();
+    return copy;
 }
