@@ -8,6 +8,7 @@
 #include "service/UtilLog.h"
 #include "service/UtilThreadBase.h"
 
+#include <QFile>
 #include <QSet>
 #include <QTextCodec>
 
@@ -77,10 +78,9 @@ void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
     QList<stPrinterInfo> withModel = known;
     for (const stPrinterInfo& queue : queues) {
         QString model;
-        if (!queue.strName.contains(QLatin1Char('/')) &&
-            PpdModelReader::FindModel(FixedPaths::CupsPpdDir() + queue.strName +
-                                          QStringLiteral(".ppd"),
-                                      QTextCodec::codecForName("utf-8"), model)) {
+        if (PpdModelReader::FindModelOfQueue(FixedPaths::CupsPpdDir(),
+                                             QFile::encodeName(queue.strName),
+                                             QTextCodec::codecForName("utf-8"), model)) {
             withModel.append(queue);
         }
     }
