@@ -10,7 +10,7 @@ ORVO_PACKAGES=(
     python3 iproute2 util-linux procps
     systemd udev dpkg-dev file lintian
     systemd-container debootstrap zstd
-    dbus-daemon python3-prometheus-client
+    dbus-daemon python3-prometheus-client prometheus
 )
 
 orvo_install_deps() {
