@@ -298,6 +298,16 @@ void TestNotify::inGerman()
     QCOMPARE(About(c_strBuero).first().strBody,
              QStringLiteral("Der Drucker druckt weiter.\nToner fast leer, Code 0x11A0: eine neue "
                             "Tonerkartusche bereithalten."));
+    // The journal stays English.
+    QByteArray journal;
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [&] {
+                                  journal += m_notifier->readAllStandardError();
+                                  return journal.contains("told: ");
+                              },
+                              5000, "the journal's line"));
+    QVERIFY2(QString::fromUtf8(journal).contains("told: " + c_strBuero + ": toner low, 80 % left"),
+             journal.constData());
 }
 
 void TestNotify::prometheusExport()

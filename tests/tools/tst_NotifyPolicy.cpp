@@ -33,7 +33,7 @@ stNotifyInput ParseStep(const QString& step, qint64* nowMs)
              word.section(QLatin1Char(':'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const bool stops = key.endsWith(QLatin1Char('!'));
             key.remove(QLatin1Char('!'));
-            printer.listConditions << stNotifyCondition{key, key, stops, QString(), QString()};
+            printer.listConditions << stNotifyCondition{key, key, key, stops, QString(), QString()};
         }
         input.listPrinters << printer;
     }

@@ -120,8 +120,9 @@ void NotifyMonitor::Apply(const QList<stNotifyAction>& actions)
             }
             continue;
         }
-        // One line per message in the journal: "why did I (not) hear about it?" has an answer.
-        const QString summary = StatusFormatter::Printable(action.stMessage.strSummary);
+        // One line per message in the journal, in English: "why did I (not) hear about it?" has
+        // an answer.
+        const QString summary = StatusFormatter::Printable(action.stMessage.strLogSummary);
         const quint32 id =
             m_pNotifier->Show(m_hashIds.value(action.strSubject), action.stMessage, &error);
         if (id == 0) {

@@ -13,13 +13,22 @@ const char* const ICON_FINE = "printer";
 const char* const CATEGORY_ERROR = "device.error";
 const char* const CATEGORY_DEVICE = "device";
 
+enum class WordsFor
+{
+    Summary,
+    Journal,
+    Cleared,
+};
+
 // Each once: two unnamed error codes are both "printer error" in a summary.
-QString Words(const QList<stNotifyCondition>& conditions, bool names)
+QString Words(const QList<stNotifyCondition>& conditions, WordsFor use)
 {
     QStringList words;
     for (const stNotifyCondition& condition : conditions) {
-        const QString word =
-            names && !condition.strName.isEmpty() ? condition.strName : condition.strWords;
+        QString word = use == WordsFor::Journal ? condition.strLogWords : condition.strWords;
+        if (use == WordsFor::Cleared && !condition.strName.isEmpty()) {
+            word = condition.strName;
+        }
         if (!words.contains(word)) {
             words << word;
         }
@@ -38,7 +47,10 @@ stNotifyAction Attention(const QString& queue, const QList<stNotifyCondition>& c
     action.strSubject = queue;
     stNotifyMessage& message = action.stMessage;
     // The summary says what happened; codes and what to do go to the body.
-    message.strSummary = NotifyPolicy::tr("%1: %2").arg(queue, Words(conditions, false));
+    message.strSummary =
+        NotifyPolicy::tr("%1: %2").arg(queue, Words(conditions, WordsFor::Summary));
+    message.strLogSummary =
+        QStringLiteral("%1: %2").arg(queue, Words(conditions, WordsFor::Journal));
     QStringList body;
     body << (stops ? NotifyPolicy::tr("Printing has stopped until this is dealt with.")
                    : NotifyPolicy::tr("The printer still prints."));
@@ -48,7 +60,7 @@ stNotifyAction Attention(const QString& queue, const QList<stNotifyCondition>& c
         }
     }
     if (!cleared.isEmpty()) {
-        body << NotifyPolicy::tr("Cleared: %1.").arg(Words(cleared, true));
+        body << NotifyPolicy::tr("Cleared: %1.").arg(Words(cleared, WordsFor::Cleared));
     }
     message.strBody = body.join(QLatin1Char('\n'));
     message.strIcon = QLatin1String(stops ? ICON_ERROR : ICON_WARNING);
@@ -62,8 +74,10 @@ stNotifyAction Cleared(const QString& queue, const QList<stNotifyCondition>& cle
     stNotifyAction action;
     action.strSubject = queue;
     stNotifyMessage& message = action.stMessage;
-    message.strSummary = NotifyPolicy::tr("%1: ready again").arg(queue);
-    message.strBody = NotifyPolicy::tr("Cleared: %1.").arg(Words(cleared, true));
+    const char* const summary = QT_TRANSLATE_NOOP("NotifyPolicy", "%1: ready again");
+    message.strSummary = NotifyPolicy::tr(summary).arg(queue);
+    message.strLogSummary = QString::fromUtf8(summary).arg(queue);
+    message.strBody = NotifyPolicy::tr("Cleared: %1.").arg(Words(cleared, WordsFor::Cleared));
     message.strIcon = QLatin1String(ICON_FINE);
     message.strCategory = QLatin1String(CATEGORY_DEVICE);
     message.enUrgency = NotifyUrgency::Low;
@@ -76,12 +90,18 @@ stNotifyAction Service(bool alive, const QString& problem)
     stNotifyMessage& message = action.stMessage;
     message.strCategory = QLatin1String(CATEGORY_DEVICE);
     if (alive) {
-        message.strSummary = NotifyPolicy::tr("Printer status service running again");
+        const char* const summary =
+            QT_TRANSLATE_NOOP("NotifyPolicy", "Printer status service running again");
+        message.strSummary = NotifyPolicy::tr(summary);
+        message.strLogSummary = QString::fromUtf8(summary);
         message.strBody = NotifyPolicy::tr("Printer states are up to date again.");
         message.strIcon = QLatin1String(ICON_FINE);
         message.enUrgency = NotifyUrgency::Low;
     } else {
-        message.strSummary = NotifyPolicy::tr("Printer status service not running");
+        const char* const summary =
+            QT_TRANSLATE_NOOP("NotifyPolicy", "Printer status service not running");
+        message.strSummary = NotifyPolicy::tr(summary);
+        message.strLogSummary = QString::fromUtf8(summary);
         message.strBody = NotifyPolicy::tr("Printer states are not updated (%1). An administrator "
                                            "can start it with: systemctl start orvo-statusd")
                               .arg(problem);

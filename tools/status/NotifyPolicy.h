@@ -29,8 +29,9 @@
 // - A printer that leaves the printer list has its notification closed.
 struct stNotifyCondition
 {
-    QString strKey;   // stable key, e.g. "paper-out"
-    QString strWords; // what happened, for the summary: "paper out", "toner low, 4 % left"
+    QString strKey;      // stable key, e.g. "paper-out"
+    QString strWords;    // what happened, for the summary: "paper out", "toner low, 4 % left"
+    QString strLogWords; // the same in English, for the journal
     bool bStopsPrinting = false;
     // For the body, with the code and what to do: "Paper out, code 0x1106: load paper."
     QString strDetail;
