@@ -122,7 +122,7 @@ QString ParserError(const QCommandLineParser& parser)
 void ReportNothingRead(const StatusSnapshot& snapshot)
 {
     if (!snapshot.AnythingRead()) {
-        WriteErr(QStringLiteral("%1: nothing to read in %2: %3; %4\n")
+        WriteErr(Tr(QT_TRANSLATE_NOOP("orvo-status", "%1: nothing to read in %2: %3; %4\n"))
                      .arg(QLatin1String(PROGRAM), StatusFormatter::Printable(snapshot.strDir),
                           StatusFormatter::Printable(snapshot.stList.strProblem),
                           StatusFormatter::Printable(snapshot.stHeartbeat.strProblem)));

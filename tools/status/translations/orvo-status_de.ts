@@ -286,6 +286,21 @@
     </message>
 </context>
 <context>
+    <name>SkippedQueueFinder</name>
+    <message>
+        <source>cannot look at the CUPS queues in %1: %2</source>
+        <translation>kann die CUPS-Warteschlangen in %1 nicht ansehen: %2</translation>
+    </message>
+    <message>
+        <source>not in the printer list (not a USB or network queue, or made since the service last looked)</source>
+        <translation>nicht in der Druckerliste (keine USB- oder Netzwerk-Warteschlange, oder angelegt, nachdem der Dienst zuletzt nachgesehen hat)</translation>
+    </message>
+    <message>
+        <source>cannot read every PPD in %1: run as root to see all queues the service skips</source>
+        <translation>kann nicht jede PPD in %1 lesen: als root aufrufen, um alle vom Dienst übergangenen Warteschlangen zu sehen</translation>
+    </message>
+</context>
+<context>
     <name>StatusChanges</name>
     <message>
         <source>unreadable (%1)</source>
@@ -508,6 +523,153 @@
     </message>
 </context>
 <context>
+    <name>StatusReader</name>
+    <message>
+        <source>it is a directory</source>
+        <translation>es ist ein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>nothing written</source>
+        <translation>nichts geschrieben</translation>
+    </message>
+    <message>
+        <source>%1 does not lead to it (is /proc mounted?)</source>
+        <translation>%1 führt nicht dorthin (ist /proc eingehängt?)</translation>
+    </message>
+    <message>
+        <source>1 byte</source>
+        <translation>1 Byte</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 Bytes</translation>
+    </message>
+    <message>
+        <source>%1 is not a directory</source>
+        <translation>%1 ist kein Verzeichnis</translation>
+    </message>
+    <message>
+        <source>directory %1 does not exist</source>
+        <translation>Verzeichnis %1 gibt es nicht</translation>
+    </message>
+    <message>
+        <source>no heartbeat file</source>
+        <translation>keine Lebenszeichen-Datei</translation>
+    </message>
+    <message>
+        <source>no printer list (%1 missing)</source>
+        <translation>keine Druckerliste (%1 fehlt)</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>kann %1 nicht lesen: %2</translation>
+    </message>
+    <message>
+        <source>%1 is too large to be a printer list (%2)</source>
+        <translation>%1 ist zu groß für eine Druckerliste (%2)</translation>
+    </message>
+    <message>
+        <source>%1 is empty: no printers listed</source>
+        <translation>%1 ist leer: keine Drucker aufgeführt</translation>
+    </message>
+    <message>
+        <source>%1 is not an INI file (binary content)</source>
+        <translation>%1 ist keine INI-Datei (binärer Inhalt)</translation>
+    </message>
+    <message>
+        <source>cannot copy %1 into memory: %2</source>
+        <translation>kann %1 nicht in den Speicher kopieren: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not an INI file</source>
+        <translation>%1 ist keine INI-Datei</translation>
+    </message>
+    <message>
+        <source>%1 is not a printer list: no %2 in [%3]</source>
+        <translation>%1 ist keine Druckerliste: kein %2 in [%3]</translation>
+    </message>
+    <message>
+        <source>%1 has an unusable %2 &quot;%3&quot;</source>
+        <translation>%1 hat ein unbrauchbares %2 „%3“</translation>
+    </message>
+    <message>
+        <source>%1 and %2 more</source>
+        <translation>%1 und %2 weitere</translation>
+    </message>
+    <message>
+        <source>Count is %1 but %2 of its sections is missing: %3</source>
+        <translation>Count ist %1, aber %2 seiner Abschnitte fehlt: %3</translation>
+    </message>
+    <message>
+        <source>Count is %1 but %2 of its sections are missing: %3</source>
+        <translation>Count ist %1, aber %2 seiner Abschnitte fehlen: %3</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
+    </message>
+    <message>
+        <source>the section has no queue name</source>
+        <translation>der Abschnitt hat keinen Warteschlangennamen</translation>
+    </message>
+    <message>
+        <source>the queue name cannot name a status file</source>
+        <translation>der Warteschlangenname taugt nicht als Name einer Statusdatei</translation>
+    </message>
+    <message>
+        <source>no status file</source>
+        <translation>keine Statusdatei</translation>
+    </message>
+    <message>
+        <source>unknown: the status file holds no complete reply</source>
+        <translation>unbekannt: Die Statusdatei enthält keine vollständige Antwort</translation>
+    </message>
+    <message>
+        <source>status file is empty (no reply: USB time-out)</source>
+        <translation>Statusdatei ist leer (keine Antwort: USB-Zeitüberschreitung)</translation>
+    </message>
+    <message>
+        <source>not a status reply: %1, more than any reply holds</source>
+        <translation>keine Statusantwort: %1, mehr als jede Antwort enthält</translation>
+    </message>
+    <message>
+        <source>no reply: USB transfer failed, %1 zero bytes</source>
+        <translation>keine Antwort: USB-Übertragung fehlgeschlagen, %1 Null-Bytes</translation>
+    </message>
+    <message>
+        <source>reply truncated, %1</source>
+        <translation>Antwort abgeschnitten, %1</translation>
+    </message>
+    <message>
+        <source>not a status reply (%1 whose lengths run past any reply)</source>
+        <translation>keine Statusantwort (%1, deren Längenangaben über jede Antwort hinausreichen)</translation>
+    </message>
+    <message>
+        <source>no status</source>
+        <translation>kein Status</translation>
+    </message>
+    <message>
+        <source>unknown printer status code %1</source>
+        <translation>unbekannter Druckerstatuscode %1</translation>
+    </message>
+    <message>
+        <source>printer status code %1</source>
+        <translation>Druckerstatuscode %1</translation>
+    </message>
+    <message>
+        <source>heartbeat file is empty</source>
+        <translation>Lebenszeichen-Datei ist leer</translation>
+    </message>
+    <message>
+        <source>heartbeat file holds no time stamp</source>
+        <translation>Lebenszeichen-Datei enthält keinen Zeitstempel</translation>
+    </message>
+</context>
+<context>
     <name>orvo-status</name>
     <message>
         <source>Shows the Orvo printer status service and its printers: one line per printer with its
@@ -581,6 +743,12 @@ Exit-Status:
     <message>
         <source>Usage: %1 [options]</source>
         <translation>Aufruf: %1 [Optionen]</translation>
+    </message>
+    <message>
+        <source>%1: nothing to read in %2: %3; %4
+</source>
+        <translation>%1: nichts zu lesen in %2: %3; %4
+</translation>
     </message>
 </context>
 </TS>
