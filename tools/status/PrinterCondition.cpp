@@ -24,6 +24,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
             result.m_enState = PrinterState::Unreachable;
             stCondition condition;
             condition.strKey = QLatin1String(ReplyCondition::UNREACHABLE_KEY);
+            condition.strIppReason = QLatin1String(ReplyCondition::UNREACHABLE_IPP_REASON);
             condition.strText = QStringLiteral("not answering");
             condition.enSeverity = SEVERITY_STOPS_PRINTING;
             result.m_listConditions.append(condition);
@@ -62,6 +63,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
     for (const stReplyCondition& entry : reply.Conditions()) {
         stCondition condition;
         condition.strKey = QLatin1String(entry.pszKey);
+        condition.strIppReason = QLatin1String(entry.pszIppReason);
         condition.strText = QString::fromStdString(entry.strText);
         condition.enSeverity = entry.enSeverity;
         condition.bHasCode = entry.bHasCode;

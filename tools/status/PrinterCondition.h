@@ -27,8 +27,9 @@ enum class PrinterState
 
 struct stCondition
 {
-    QString strKey;  // stable: those of stReplyCondition, and "unreachable"
-    QString strText; // always English, as scripts read it: "paper jam (0x110D)"
+    QString strKey;       // stable: those of stReplyCondition, and "unreachable"
+    QString strIppReason; // its printer-state-reasons keyword: "media-jam-error"
+    QString strText;      // always English, as scripts read it: "paper jam (0x110D)"
     enConditionSeverity enSeverity = SEVERITY_WARNING;
     bool bHasCode = false;
     // The printer's error code the condition comes from; for "unknown-status" (no bHasCode) the

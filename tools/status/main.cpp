@@ -10,6 +10,7 @@
 #include "tools/status/StatusFormatter.h"
 #include "tools/status/StatusReader.h"
 #include "tools/status/StatusWatch.h"
+#include "tools/status/StopSignals.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -34,6 +35,7 @@ const char* const DESCRIPTION = QT_TRANSLATE_NOOP(
     "Shows the Orvo printer status service and its printers: one line per printer with its\n"
     "state (ready, printing, warning, error, no status, unreachable, or unknown while the\n"
     "service is not running), the conditions the printer reports and its toner level.\n"
+    "Queue names given, only those printers are shown and count for the exit status.\n"
     "\n"
     "Reads printerlist.ini, service.hb and <queue>.dat from the service's cfg directory\n"
     "  %1\n"
@@ -46,7 +48,8 @@ const char* const DESCRIPTION = QT_TRANSLATE_NOOP(
     "\n"
     "Exit status:\n"
     "%3"
-    "With --watch --count N the exit status is that of the last snapshot read.");
+    "With --watch --count N the exit status is that of the last snapshot read; --watch and\n"
+    "--notify stopped by SIGTERM or SIGINT (Ctrl-C) end with 0.");
 
 // Qt's own words in --help, translated with ours: the help reads in one language also where
 // Qt's translations are not installed.
@@ -117,6 +120,26 @@ QString ParserError(const QCommandLineParser& parser)
         out[0] = out.at(0).toLower();
     }
     return out;
+}
+
+// Names the printers asked for that the printer list does not hold, and those it holds.
+int UnknownQueues(const StatusSnapshot& snapshot)
+{
+    QStringList unknown;
+    for (const QString& queue : snapshot.listUnknownQueues) {
+        unknown << QStringLiteral("'%1'").arg(StatusFormatter::Printable(queue));
+    }
+    StatusReader all(snapshot.strDir);
+    QStringList listed;
+    for (const stPrinterReport& printer : all.Read().listPrinters) {
+        listed << StatusFormatter::Printable(printer.strName);
+    }
+    WriteErr(QStringLiteral("%1: no printer %2 in the service's printer list (%3)\n")
+                 .arg(QLatin1String(PROGRAM), unknown.join(QStringLiteral(", ")),
+                      listed.isEmpty()
+                          ? QStringLiteral("it is empty")
+                          : QStringLiteral("it holds ") + listed.join(QStringLiteral(", "))));
+    return ExitStatus::USAGE;
 }
 
 void ReportNothingRead(const StatusSnapshot& snapshot)
@@ -225,6 +248,10 @@ int main(int argc, char* argv[])
                              "exit status 6 when it cannot be written.")),
         QStringLiteral("file"));
     parser.addOptions({notifyOption, prometheusOption, outputOption});
+    parser.addPositionalArgument(
+        QStringLiteral("queue"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Show only these printers, by CUPS queue name.")),
+        QStringLiteral("[queue...]"));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(ParserError(parser));
@@ -233,7 +260,7 @@ int main(int argc, char* argv[])
         // Qt names the program by the path it was started with; people know it by its name.
         QString help = parser.helpText();
         help.replace(0, help.indexOf(QLatin1Char('\n')),
-                     Tr(QT_TRANSLATE_NOOP("orvo-status", "Usage: %1 [options]"))
+                     Tr(QT_TRANSLATE_NOOP("orvo-status", "Usage: %1 [options] [queue...]"))
                          .arg(QLatin1String(PROGRAM)));
         WriteOut(help.toUtf8());
         return ExitStatus::ALL_FINE;
@@ -243,10 +270,6 @@ int main(int argc, char* argv[])
                      .arg(QLatin1String(PROGRAM), QLatin1String(ORVO_VERSION))
                      .toUtf8());
         return ExitStatus::ALL_FINE;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return UsageError(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     }
     const bool watching = parser.isSet(watchOption);
     int count = 0;
@@ -282,6 +305,20 @@ int main(int argc, char* argv[])
     if (output.bJson || prometheus) {
         // For scripts: the same words whatever the language of whoever runs them.
         QCoreApplication::removeTranslator(&translator);
+    }
+    const QStringList queues = parser.positionalArguments();
+    if (!queues.isEmpty()) {
+        reader.SetQueues(queues);
+        // Checked once, at the start: a watched printer may leave the list later, and then
+        // simply drops out of the view.
+        const StatusSnapshot first = reader.Read();
+        if (!first.listUnknownQueues.isEmpty()) {
+            return UnknownQueues(first);
+        }
+    }
+    if (notify || watching) {
+        // Should the pipe fail, the signals keep their default action and still stop it.
+        StopSignals::Install(&app);
     }
     if (notify) {
         return NotifyMonitor::Run(reader);

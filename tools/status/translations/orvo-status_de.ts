@@ -8,21 +8,25 @@
      without a condition (also when no printer is listed)
   1  the heartbeat or the printer list cannot be read (no permission, not a
      regular file, not a printer list, or no list while the service runs)
-  2  wrong usage
+  2  wrong usage, or a queue name the printer list does not hold
   3  the service is not running: no heartbeat (no directory either), or one
      older than the alive limit
   4  a printer needs attention: an error or warning condition, no status, or
      unreachable
+  5  --notify: no session bus, or no notification service on it
+  6  --prometheus --output: the file cannot be written
 </source>
         <translation>  0  alles in Ordnung: Der Dienst läuft, und jeder aufgeführte Drucker ist bereit oder
      druckt, ohne eine Meldung (auch wenn kein Drucker aufgeführt ist)
   1  das Lebenszeichen oder die Druckerliste ist nicht lesbar (keine Berechtigung, keine
      gewöhnliche Datei, keine Druckerliste, oder keine Liste, während der Dienst läuft)
-  2  falscher Aufruf
+  2  falscher Aufruf, oder ein Warteschlangenname, den die Druckerliste nicht enthält
   3  der Dienst läuft nicht: kein Lebenszeichen (auch kein Verzeichnis) oder eines,
      das älter als die Grenze ist
   4  ein Drucker braucht jemanden: eine Fehler- oder Warnmeldung, kein Status oder
      nicht erreichbar
+  5  --notify: kein Sitzungsbus, oder kein Benachrichtigungsdienst darauf
+  6  --prometheus --output: die Datei kann nicht geschrieben werden
 </translation>
     </message>
 </context>
@@ -672,39 +676,6 @@
 <context>
     <name>orvo-status</name>
     <message>
-        <source>Shows the Orvo printer status service and its printers: one line per printer with its
-state (ready, printing, warning, error, no status, unreachable, or unknown while the
-service is not running), the conditions the printer reports and its toner level.
-
-Reads printerlist.ini, service.hb and &lt;queue&gt;.dat from the service&apos;s cfg directory
-  %1
-and never writes there. The service counts as alive while its heartbeat is younger
-than %2 s.
-
---watch on a terminal redraws the view every second; piped, it prints the state once
-and then one line per change (&quot;12:03:38 Office: ready -&gt; paper out (0x1106)&quot;); with
---json, one compact object per change.
-
-Exit status:
-%3With --watch --count N the exit status is that of the last snapshot read.</source>
-        <translation>Zeigt den Orvo-Druckerstatusdienst und seine Drucker: eine Zeile je Drucker mit seinem
-Zustand (bereit, druckt, Warnung, Fehler, kein Status, nicht erreichbar, oder unbekannt,
-solange der Dienst nicht läuft), den Meldungen des Druckers und seinem Tonerstand.
-
-Liest printerlist.ini, service.hb und &lt;Warteschlange&gt;.dat aus dem cfg-Verzeichnis
-des Dienstes
-  %1
-und schreibt nie dorthin. Der Dienst gilt als laufend, solange sein Lebenszeichen jünger
-als %2 s ist.
-
---watch zeichnet die Ansicht auf einem Terminal jede Sekunde neu; in eine Pipe gibt es den
-Zustand einmal aus und dann eine Zeile je Änderung („12:03:38 Office: bereit -&gt; kein Papier
-(0x1106)“); mit --json ein kompaktes Objekt je Änderung.
-
-Exit-Status:
-%3Mit --watch --count N ist der Exit-Status der des zuletzt gelesenen Stands.</translation>
-    </message>
-    <message>
         <source>Print the version and exit.</source>
         <translation>Die Version ausgeben und beenden.</translation>
     </message>
@@ -741,14 +712,55 @@ Exit-Status:
         <translation>Mit --prometheus: &lt;file&gt; in einem Schritt ersetzen statt auszugeben; Exit-Status 6, wenn die Datei nicht geschrieben werden kann.</translation>
     </message>
     <message>
-        <source>Usage: %1 [options]</source>
-        <translation>Aufruf: %1 [Optionen]</translation>
-    </message>
-    <message>
         <source>%1: nothing to read in %2: %3; %4
 </source>
         <translation>%1: nichts zu lesen in %2: %3; %4
 </translation>
+    </message>
+    <message>
+        <source>Shows the Orvo printer status service and its printers: one line per printer with its
+state (ready, printing, warning, error, no status, unreachable, or unknown while the
+service is not running), the conditions the printer reports and its toner level.
+Queue names given, only those printers are shown and count for the exit status.
+
+Reads printerlist.ini, service.hb and &lt;queue&gt;.dat from the service&apos;s cfg directory
+  %1
+and never writes there. The service counts as alive while its heartbeat is younger
+than %2 s.
+
+--watch on a terminal redraws the view every second; piped, it prints the state once
+and then one line per change (&quot;12:03:38 Office: ready -&gt; paper out (0x1106)&quot;); with
+--json, one compact object per change.
+
+Exit status:
+%3With --watch --count N the exit status is that of the last snapshot read; --watch and
+--notify stopped by SIGTERM or SIGINT (Ctrl-C) end with 0.</source>
+        <translation>Zeigt den Orvo-Druckerstatusdienst und seine Drucker: eine Zeile je Drucker mit seinem
+Zustand (bereit, druckt, Warnung, Fehler, kein Status, nicht erreichbar, oder unbekannt,
+solange der Dienst nicht läuft), den Meldungen des Druckers und seinem Tonerstand.
+Mit Warteschlangennamen werden nur diese Drucker gezeigt und zählen für den Exit-Status.
+
+Liest printerlist.ini, service.hb und &lt;Warteschlange&gt;.dat aus dem cfg-Verzeichnis
+des Dienstes
+  %1
+und schreibt nie dorthin. Der Dienst gilt als laufend, solange sein Lebenszeichen jünger
+als %2 s ist.
+
+--watch zeichnet die Ansicht auf einem Terminal jede Sekunde neu; in eine Pipe gibt es den
+Zustand einmal aus und dann eine Zeile je Änderung („12:03:38 Office: bereit -&gt; kein Papier
+(0x1106)“); mit --json ein kompaktes Objekt je Änderung.
+
+Exit-Status:
+%3Mit --watch --count N ist der Exit-Status der des zuletzt gelesenen Stands; --watch und
+--notify enden mit 0, wenn SIGTERM oder SIGINT (Strg-C) sie beenden.</translation>
+    </message>
+    <message>
+        <source>Show only these printers, by CUPS queue name.</source>
+        <translation>Nur diese Drucker zeigen, nach dem Namen ihrer CUPS-Warteschlange.</translation>
+    </message>
+    <message>
+        <source>Usage: %1 [options] [queue...]</source>
+        <translation>Aufruf: %1 [Optionen] [Warteschlange...]</translation>
     </message>
 </context>
 </TS>
