@@ -6,8 +6,8 @@
 #include "service/ModelTable.h"
 #include "service/PpdModelReader.h"
 #include "service/UtilLog.h"
-#include "service/UtilThreadBase.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QTextCodec>
@@ -85,7 +85,7 @@ void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
         }
     }
 
-    UtilThreadBase::MakePathExist(FixedPaths::CfgDir());
+    QDir().mkpath(FixedPaths::CfgDir());
     const QString report = FixedPaths::CfgDir() + DEVICE_REPORT_NAME;
     int status = -1;
     const bool ran = CupsTool::Run(LPINFO_FORMAT, {report}, __func__, &status);

@@ -45,12 +45,12 @@ void TestPublishedRoundTrip::writtenThenRead_data()
     const stPrinterInfo usb = Info(QStringLiteral("Q7020"), CONNECT_TYPE_USB,
                                    QStringLiteral("Orvo/Q7020DN?serial=WA00000001"),
                                    QStringLiteral("usb://Orvo/Q7020DN?serial=WA00000001"));
-    const stPrinterInfo net = Info(QStringLiteral("Office"), CONNECT_TYPE_NET,
-                                   QStringLiteral("127.0.0.12"),
-                                   QStringLiteral("socket://127.0.0.12:9100"));
-    const stPrinterInfo foreign = Info(QStringLiteral("Büro Drucker=2;a"), CONNECT_TYPE_NET,
-                                       QStringLiteral("127.0.0.13"),
-                                       QStringLiteral("socket://127.0.0.13:9100"));
+    const stPrinterInfo net =
+        Info(QStringLiteral("Office"), CONNECT_TYPE_NET, QStringLiteral("127.0.0.12"),
+             QStringLiteral("socket://127.0.0.12:9100"));
+    const stPrinterInfo foreign =
+        Info(QStringLiteral("Büro Drucker=2;a"), CONNECT_TYPE_NET, QStringLiteral("127.0.0.13"),
+             QStringLiteral("socket://127.0.0.13:9100"));
     const QByteArray ready = ReplyBuilder().setStatusCode(1).addSupplyValue(0x1000, 80, 2).build();
     const QByteArray jam = ReplyBuilder()
                                .setStatusCode(2)
@@ -63,8 +63,8 @@ void TestPublishedRoundTrip::writtenThenRead_data()
     QTest::newRow("no printer") << QList<stPrinterInfo>() << ready;
     QTest::newRow("usb printer, ready") << QList<stPrinterInfo>{usb} << ready;
     QTest::newRow("network printer, jammed") << QList<stPrinterInfo>{net} << jam;
-    QTest::newRow("name with letters and signs INI escapes") << QList<stPrinterInfo>{foreign}
-                                                             << jam;
+    QTest::newRow("name with letters and signs INI escapes")
+        << QList<stPrinterInfo>{foreign} << jam;
     QTest::newRow("three printers") << QList<stPrinterInfo>{usb, net, foreign} << ready;
 }
 
