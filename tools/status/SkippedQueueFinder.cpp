@@ -10,9 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& listed)
 {
@@ -21,7 +18,7 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
     DIR* dir = ::opendir(dirPath.constData());
     if (dir == nullptr) {
         if (errno != ENOENT) {
-            skipped << QStringLiteral("cannot look at the CUPS queues in %1: %2")
+            skipped << tr("cannot look at the CUPS queues in %1: %2")
                            .arg(ppdDir, QString::fromLocal8Bit(std::strerror(errno)));
         }
         return skipped;
@@ -37,32 +34,23 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
         if (QueueNameCheck::IsUtf8(name) && listed.contains(QString::fromUtf8(name))) {
             continue;
         }
-        // Opened by its bytes and read through the descriptor, so that a name Qt cannot decode
-        // still reaches the PPD reader.
-        const int fd =
-            ::openat(::dirfd(dir), file.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            unreadable = unreadable || errno == EACCES;
-            continue;
-        }
         QString model;
-        const bool ours =
-            PpdModelReader::FindModel(QStringLiteral("/proc/self/fd/%1").arg(fd), codec, model);
-        ::close(fd);
-        if (!ours) {
+        bool denied = false;
+        if (!PpdModelReader::FindModelOfQueue(ppdDir, name, codec, model, &denied)) {
+            unreadable = unreadable || denied;
             continue;
         }
         QString reason = QueueNameCheck::Problem(name);
         if (reason.isEmpty()) {
-            reason = QStringLiteral("not in the printer list (not a USB or network queue, or "
-                                    "made since the service last looked)");
+            reason = tr("not in the printer list (not a USB or network queue, or "
+                        "made since the service last looked)");
         }
         skipped << QStringLiteral("%1 (%2): %3").arg(DisplayName(name), model, reason);
     }
     ::closedir(dir);
     if (unreadable) {
-        skipped << QStringLiteral("cannot read every PPD in %1: run as root to see all queues the "
-                                  "service skips")
+        skipped << tr("cannot read every PPD in %1: run as root to see all queues the "
+                      "service skips")
                        .arg(ppdDir);
     }
     skipped.sort();
