@@ -1,8 +1,10 @@
 #include "status/TrdGetPrinterStatus.h"
 
+#include "service/CupsReasonPublisher.h"
 #include "service/CupsTool.h"
 #include "service/FixedPaths.h"
 #include "service/ModelTable.h"
+#include "service/PrinterReasons.h"
 #include "service/QueueNameCheck.h"
 #include "service/SharedListGuard.h"
 #include "service/UtilLog.h"
@@ -42,6 +44,7 @@ void MarkUnreachable(stPrinterManager& printer)
     state.listError1.clear();
     state.listError2.clear();
     state.iFailCount = 0;
+    CupsReasonPublisher::Instance().Report(printer.stInfo.strName, PrinterReasons::Unreachable());
 }
 } // namespace
 
@@ -329,6 +332,11 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
 
     if (!StatusEvaluator::Decode(buf, len, stPrinter.stState)) {
         return -1;
+    }
+    // CUPS shows the condition too; the publisher's thread tells it, and only on a change.
+    stPrinterReasons reasons;
+    if (PrinterReasons::FromReply(buf, len, reasons)) {
+        CupsReasonPublisher::Instance().Report(stPrinter.stInfo.strName, reasons);
     }
     return 0;
 }
