@@ -18,7 +18,7 @@ struct stPhrase
     const char* pszWords;
 };
 const stPhrase c_stPhraseList[] = {
-    {"paper-out", "paper out"},     {"jam", "paper jam"},     {"cover-open", "cover open"},
+    {"paper-out", "paper out"},     {"jam", "paper jam"},       {"cover-open", "cover open"},
     {"toner-empty", "toner empty"}, {"toner-low", "toner low"},
 };
 const char* const UNREACHABLE_WORDS = "not answering";
@@ -43,8 +43,7 @@ bool PrinterReasons::FromReply(const unsigned char* buf, unsigned long len,
     const ReplyCondition classified =
         ReplyCondition::Classify(reply->statusCode(), reply->errorCodes1(), reply->errorCodes2());
     // The toner level goes into the message: CUPS takes marker levels only from a job's filter.
-    const bool tonerKnown =
-        reply->hasSupply(SUPPLIES_TONER_LEVEL) && reply->supply1000() <= 100;
+    const bool tonerKnown = reply->hasSupply(SUPPLIES_TONER_LEVEL) && reply->supply1000() <= 100;
 
     stPrinterReasons result;
     QStringList phrases;
