@@ -348,10 +348,11 @@ check "orvo-status --json shows the service alive and the printer" $? \
 
 # The printer's condition in CUPS, and nothing of it left once the service is stopped.
 alerts() { in_ct lpstat -l -p "$1" 2>/dev/null | sed -n 's/^[[:space:]]*Alerts: //p'; }
-in_ct python3 /srv/payload/orvo-printer-sim ctl /run/orvo-printer-sim.ctl set-reply-hex \
-    "$(cat "$payload/paper.hex")" >/dev/null 2>&1
+sim_said=$(in_ct python3 /srv/payload/orvo-printer-sim ctl /run/orvo-printer-sim.ctl set-reply-hex \
+    "$(cat "$payload/paper.hex")" 2>&1)
 until_ct 30 "lpstat -l -p OrvoNet | grep -q 'Alerts:.*media-empty-error'"
-check "paper out shows in CUPS" $? "alerts: $(alerts OrvoNet)"
+check "paper out shows in CUPS" $? "alerts: $(alerts OrvoNet); simulator: $sim_said; \
+$(in_ct tail -4 /var/log/cups/access_log | tr '\n' '|') $(in_ct grep -v '^D' /var/log/cups/error_log | tail -4 | tr '\n' '|')"
 in_ct systemctl stop $svc
 state=$(prop $svc ActiveState)
 [ "$state" = inactive ] && [[ $(alerts OrvoNet) != *media-empty-error* ]]
