@@ -15,7 +15,7 @@ namespace {
 const QString c_strQueue = QStringLiteral("Office");
 const QString c_strAddress = QStringLiteral("127.0.0.2");
 const QString c_strControl = QStringLiteral("/office.ctl");
-const QStringList c_listOwn = {"media-empty-error", "media-jam-error",  "cover-open-error",
+const QStringList c_listOwn = {"media-empty-error", "media-jam-error",   "cover-open-error",
                                "toner-empty-error", "toner-low-warning", "other-error",
                                "other-warning",     "offline-report"};
 
@@ -71,8 +71,9 @@ private:
     }
     bool WaitShown(const QString& expected, int ms)
     {
-        return m_env.waitFor([&] { return Shown() == expected; }, ms,
-                             QStringLiteral("\"%1\" in CUPS, shown: \"%2\"").arg(expected, Shown()));
+        return m_env.waitFor(
+            [&] { return Shown() == expected; }, ms,
+            QStringLiteral("\"%1\" in CUPS, shown: \"%2\"").arg(expected, Shown()));
     }
     bool StartService()
     {
@@ -92,16 +93,16 @@ private slots:
 void TestCupsReasons::initTestCase()
 {
     const QString ready = TestEnv::controlDir() + c_strControl + ".ready";
-    QProcess* sim = m_env.startProcess(
-        QStringLiteral(ORVO_PRINTER_SIM),
-        {"serve", "--address", c_strAddress, "--reply-hex", QString::fromLatin1(Reply(1).toHex()),
-         "--control", TestEnv::controlDir() + c_strControl, "--ready", ready},
-        {}, true);
+    QProcess* sim = m_env.startProcess(QStringLiteral(ORVO_PRINTER_SIM),
+                                       {"serve", "--address", c_strAddress, "--reply-hex",
+                                        QString::fromLatin1(Reply(1).toHex()), "--control",
+                                        TestEnv::controlDir() + c_strControl, "--ready", ready},
+                                       {}, true);
     TESTENV_VERIFY(m_env, sim && m_env.waitFor([&] { return TestEnv::fileExists(ready); }, 10000,
                                                "the simulator"));
-    TESTENV_VERIFY(m_env, m_env.addQueue(c_strQueue,
-                                         "socket://" + c_strAddress + ":9100/?snmp=false",
-                                         "Orvo Q7040DN"));
+    TESTENV_VERIFY(m_env,
+                   m_env.addQueue(c_strQueue, "socket://" + c_strAddress + ":9100/?snmp=false",
+                                  "Orvo Q7040DN"));
     TESTENV_VERIFY(m_env, StartService());
     // A new entry's first iteration runs its job watch a second apart; from the second poll on
     // the printer is asked every second.
@@ -119,15 +120,17 @@ void TestCupsReasons::conditions_data()
     const auto set = [](const QByteArray& reply) {
         return QStringLiteral("set-reply-hex ") + QString::fromLatin1(reply.toHex());
     };
-    QTest::newRow("paper out") << set(Reply(3, {0x1106})) << QStringLiteral("media-empty-error | Paper out")
-                               << ITERATION;
-    QTest::newRow("jam") << set(Reply(3, {0x110D})) << QStringLiteral("media-jam-error | Paper jam") << ITERATION;
+    QTest::newRow("paper out") << set(Reply(3, {0x1106}))
+                               << QStringLiteral("media-empty-error | Paper out") << ITERATION;
+    QTest::newRow("jam") << set(Reply(3, {0x110D})) << QStringLiteral("media-jam-error | Paper jam")
+                         << ITERATION;
     QTest::newRow("cover open and toner low")
         << set(Reply(3, {0x110F}, {0x11A0}, 4))
         << QStringLiteral("cover-open-error toner-low-warning | Cover open, toner low (4 %)")
         << ITERATION;
     QTest::newRow("toner low") << set(Reply(2, {}, {0x11A0}, 4))
-                               << QStringLiteral("toner-low-warning | Toner low (4 %)") << ITERATION;
+                               << QStringLiteral("toner-low-warning | Toner low (4 %)")
+                               << ITERATION;
     QTest::newRow("unnamed codes") << set(Reply(3, {0x1200}, {0x1300}))
                                    << QStringLiteral("other-error other-warning | Printer error "
                                                      "0x1200, printer warning 0x1300")
@@ -135,10 +138,10 @@ void TestCupsReasons::conditions_data()
     QTest::newRow("cleared") << set(Reply(1)) << QStringLiteral(" | ") << ITERATION;
     // Given up on after six unanswered polls, each waiting 2 s for its answer, a second apart.
     QTest::newRow("unreachable") << QStringLiteral("silent")
-                                 << QStringLiteral("offline-report | Not answering") << 6 * 3000 + ITERATION;
+                                 << QStringLiteral("offline-report | Not answering")
+                                 << 6 * 3000 + ITERATION;
     // An unreachable printer is asked every 10 s.
-    QTest::newRow("back") << QStringLiteral("answer")
-                          << QStringLiteral(" | ") << 12000 + ITERATION;
+    QTest::newRow("back") << QStringLiteral("answer") << QStringLiteral(" | ") << 12000 + ITERATION;
 }
 
 void TestCupsReasons::conditions()
@@ -163,9 +166,9 @@ void TestCupsReasons::othersReasonsSurvive()
     QStringList reasons;
     QString message;
     QCOMPARE(cups.GetStateReasons(c_strQueue, reasons, message), CupsClient::CHANGE_DONE);
-    QCOMPARE(cups.SetStateReasons(c_strQueue, reasons << "marker-waste-almost-full-warning",
-                                  QString()),
-             CupsClient::CHANGE_DONE);
+    QCOMPARE(
+        cups.SetStateReasons(c_strQueue, reasons << "marker-waste-almost-full-warning", QString()),
+        CupsClient::CHANGE_DONE);
     QCOMPARE(Ctl("set-reply-hex " + Reply(3, {0x1106}).toHex()), QStringLiteral("ok"));
     TESTENV_VERIFY(m_env, WaitShown("marker-waste-almost-full-warning media-empty-error paused | "
                                     "Paper out",
@@ -186,8 +189,8 @@ void TestCupsReasons::stopTakesBack()
 {
     QFETCH(bool, kill);
     QCOMPARE(Ctl("set-reply-hex " + Reply(3, {0x110D}).toHex()), QStringLiteral("ok"));
-    TESTENV_VERIFY(m_env, WaitShown("marker-waste-almost-full-warning media-jam-error | Paper jam",
-                                    4000));
+    TESTENV_VERIFY(m_env,
+                   WaitShown("marker-waste-almost-full-warning media-jam-error | Paper jam", 4000));
     if (!kill) {
         QCOMPARE(m_env.stopProcess(m_service), 0);
         QCOMPARE(Shown(), QStringLiteral("marker-waste-almost-full-warning | "));
