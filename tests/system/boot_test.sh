@@ -206,6 +206,9 @@ cp "$sim" "$payload/orvo-printer-sim"
 cp "$usbsim" "$payload/orvo-usb-sim"
 printf 'info1 = Orvo Q7040DN\nstatus_code = 0\n' >"$work/reply.txt"
 python3 "$sim" build "$work/reply.txt" >"$payload/ready.hex" || { echo "cannot build a reply"; exit 1; }
+# Ready with status code 1: a printer reporting 0 is asked only while its queue prints.
+printf 'info1 = Orvo Q7040DN\nstatus_code = 1\n' >"$work/awake.txt"
+python3 "$sim" build "$work/awake.txt" >"$payload/awake.hex" || { echo "cannot build a reply"; exit 1; }
 printf 'info1 = Orvo Q7040DN\nstatus_code = 3\nerrors1 = 0x1106\n' >"$work/paper.txt"
 python3 "$sim" build "$work/paper.txt" >"$payload/paper.hex" || { echo "cannot build a reply"; exit 1; }
 cp "$src/scripts/testenv/usb-backend" "$src/scripts/testenv/model-keys" "$payload/"
@@ -319,7 +322,7 @@ check "path unit waiting" $? "$state"
 # A network printer: the simulator answers on UDP 9300 on a loopback address of its own.
 in_ct systemd-run -q --unit=orvo-printer-sim python3 /srv/payload/orvo-printer-sim serve \
     --address 127.0.0.2 --ready /run/orvo-printer-sim.ready --control /run/orvo-printer-sim.ctl \
-    >/dev/null 2>&1
+    --reply-hex "$(cat "$payload/awake.hex")" >/dev/null 2>&1
 until_ct 20 "test -s /run/orvo-printer-sim.ready" || echo "(printer simulator did not start)"
 in_ct lpadmin -p OrvoNet -E -v 'socket://127.0.0.2:9100/?snmp=false' \
     -P /srv/payload/model/Orvo/Orvo_Q7040DN.ppd >"$work/lpadmin.log" 2>&1 ||
