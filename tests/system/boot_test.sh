@@ -361,7 +361,8 @@ state=$(prop $svc ActiveState)
 [ "$state" = inactive ] && [[ $(alerts OrvoNet) != *media-empty-error* ]]
 check "systemctl stop takes the service's reasons back" $? "$state, alerts: $(alerts OrvoNet)"
 # cupsd saves printers.conf about 30 s after that change, and the path unit fires on it.
-until_ct 60 "[ \"\$(systemctl show -P Result,ActiveState $svc | tr '\n' ' ')\" = 'exec-condition inactive ' ]"
+until_ct 60 "[ \"\$(systemctl show -P Result $svc)\" = exec-condition ] &&
+    [ \"\$(systemctl show -P ActiveState $svc)\" = inactive ]"
 rc=$?
 state=$(prop $svc ActiveState)
 [ $rc = 0 ] && [ "$state" = inactive ]
