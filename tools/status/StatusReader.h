@@ -3,15 +3,20 @@
 #include "tools/status/StatusSnapshot.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // Reads the files the service publishes in its cfg directory (printer list, heartbeat and one
 // status file per printer) into a StatusSnapshot, decoding the status files with the service's own
 // parser and code tables. Only reads: the service may rewrite any file at any moment, so a file
-// caught mid-write is read once more before it is reported as broken.
+// caught mid-write is read once more before it is reported as broken. Its problems and labels are
+// worded for people: in the user's language once a translator is installed (never for --json).
 class StatusReader
 {
+    Q_DECLARE_TR_FUNCTIONS(StatusReader)
+
 public:
     // A heartbeat younger than this counts as a live service; it beats every 1 to 3 seconds.
     static constexpr qint64 ALIVE_LIMIT_MS = 10000;
@@ -27,6 +32,10 @@ public:
 
     // Also look for queues of the maker that the service leaves out (costs a look at every PPD).
     void SetFindSkippedQueues(bool find) { m_bFindSkipped = find; }
+
+    // Only these printers, by queue name; all when empty. A name the printer list does not hold
+    // is reported in the snapshot's listUnknownQueues.
+    void SetQueues(const QStringList& queues) { m_listQueues = queues; }
 
     // Decodes the bytes of one status file into report (file state, status and fields). data may
     // hold only the start of a file of fileSize bytes that is too large to be a reply.
@@ -51,4 +60,5 @@ private:
 
     QString m_strDir; // ends with a slash
     bool m_bFindSkipped = false;
+    QStringList m_listQueues;
 };

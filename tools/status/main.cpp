@@ -10,11 +10,15 @@
 #include "tools/status/StatusFormatter.h"
 #include "tools/status/StatusReader.h"
 #include "tools/status/StatusWatch.h"
+#include "tools/status/StopSignals.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <unistd.h>
@@ -23,10 +27,15 @@ namespace {
 
 const char* const PROGRAM = "orvo-status";
 
-const char* const DESCRIPTION =
+// Texts for people are looked up in this context; those for scripts never are.
+const char* const CONTEXT = "orvo-status";
+
+const char* const DESCRIPTION = QT_TRANSLATE_NOOP(
+    "orvo-status",
     "Shows the Orvo printer status service and its printers: one line per printer with its\n"
     "state (ready, printing, warning, error, no status, unreachable, or unknown while the\n"
     "service is not running), the conditions the printer reports and its toner level.\n"
+    "Queue names given, only those printers are shown and count for the exit status.\n"
     "\n"
     "Reads printerlist.ini, service.hb and <queue>.dat from the service's cfg directory\n"
     "  %1\n"
@@ -39,7 +48,33 @@ const char* const DESCRIPTION =
     "\n"
     "Exit status:\n"
     "%3"
-    "With --watch --count N the exit status is that of the last snapshot read.";
+    "With --watch --count N the exit status is that of the last snapshot read; --watch and\n"
+    "--notify stopped by SIGTERM or SIGINT (Ctrl-C) end with 0.");
+
+// Qt's own words in --help, translated with ours: the help reads in one language also where
+// Qt's translations are not installed.
+[[maybe_unused]] const char* const QT_HELP_WORDS[] = {
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Options:"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Arguments:"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays help on commandline options."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays help including Qt specific options."),
+};
+
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate(CONTEXT, text);
+}
+
+// The translation for the user's language, from the package's directory beside the program's
+// (../share/orvo-statusd/translations from /usr/bin; the build tree mirrors it). Qt takes the
+// language from LANGUAGE, LC_ALL, LC_MESSAGES and LANG itself, so a language the C library has no
+// locale for is still found.
+bool LoadTranslation(QTranslator* translator)
+{
+    const QString dir = QDir(QCoreApplication::applicationDirPath())
+                            .filePath(QStringLiteral(ORVO_TRANSLATIONS_RELDIR));
+    return translator->load(QLocale(), QLatin1String(PROGRAM), QStringLiteral("_"), dir);
+}
 
 void WriteOut(const QByteArray& bytes)
 {
@@ -87,10 +122,30 @@ QString ParserError(const QCommandLineParser& parser)
     return out;
 }
 
+// Names the printers asked for that the printer list does not hold, and those it holds.
+int UnknownQueues(const StatusSnapshot& snapshot)
+{
+    QStringList unknown;
+    for (const QString& queue : snapshot.listUnknownQueues) {
+        unknown << QStringLiteral("'%1'").arg(StatusFormatter::Printable(queue));
+    }
+    StatusReader all(snapshot.strDir);
+    QStringList listed;
+    for (const stPrinterReport& printer : all.Read().listPrinters) {
+        listed << StatusFormatter::Printable(printer.strName);
+    }
+    WriteErr(QStringLiteral("%1: no printer %2 in the service's printer list (%3)\n")
+                 .arg(QLatin1String(PROGRAM), unknown.join(QStringLiteral(", ")),
+                      listed.isEmpty()
+                          ? QStringLiteral("it is empty")
+                          : QStringLiteral("it holds ") + listed.join(QStringLiteral(", "))));
+    return ExitStatus::USAGE;
+}
+
 void ReportNothingRead(const StatusSnapshot& snapshot)
 {
     if (!snapshot.AnythingRead()) {
-        WriteErr(QStringLiteral("%1: nothing to read in %2: %3; %4\n")
+        WriteErr(Tr(QT_TRANSLATE_NOOP("orvo-status", "%1: nothing to read in %2: %3; %4\n"))
                      .arg(QLatin1String(PROGRAM), StatusFormatter::Printable(snapshot.strDir),
                           StatusFormatter::Printable(snapshot.stList.strProblem),
                           StatusFormatter::Printable(snapshot.stHeartbeat.strProblem)));
@@ -136,32 +191,41 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(PROGRAM));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVO_VERSION));
+    QTranslator translator;
+    if (LoadTranslation(&translator)) {
+        QCoreApplication::installTranslator(&translator);
+    }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION)
-                                         .arg(FixedPaths::CfgDir())
-                                         .arg(StatusReader::ALIVE_LIMIT_MS / 1000)
-                                         .arg(QLatin1String(ExitStatus::HelpText())));
+    parser.setApplicationDescription(
+        Tr(DESCRIPTION)
+            .arg(FixedPaths::CfgDir(), QString::number(StatusReader::ALIVE_LIMIT_MS / 1000),
+                 QCoreApplication::translate("ExitStatus", ExitStatus::HelpText())));
     const QCommandLineOption helpOption = parser.addHelpOption();
     // Not Qt's version option: it would take -v, which people expect to mean --verbose.
-    const QCommandLineOption versionOption(QStringLiteral("version"),
-                                           QStringLiteral("Print the version and exit."));
+    const QCommandLineOption versionOption(
+        QStringLiteral("version"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Print the version and exit.")));
     parser.addOption(versionOption);
-    const QCommandLineOption dirOption(QStringLiteral("dir"),
-                                       QStringLiteral("Read the files from <dir> instead."),
-                                       QStringLiteral("dir"));
+    const QCommandLineOption dirOption(
+        QStringLiteral("dir"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Read the files from <dir> instead.")),
+        QStringLiteral("dir"));
     const QCommandLineOption jsonOption(
         QStringLiteral("json"),
-        QStringLiteral("Print JSON (states, conditions, supplies and the raw fields)."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "Print JSON (states, conditions, supplies and the raw fields).")));
     const QCommandLineOption verboseOption(
         QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
-        QStringLiteral("Also show the directory, queues the service skips and each reply's raw "
-                       "fields."));
-    const QCommandLineOption watchOption(QStringLiteral("watch"),
-                                         QStringLiteral("Keep running and show every change."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Also show the directory, queues the service skips "
+                                            "and each reply's raw fields.")));
+    const QCommandLineOption watchOption(
+        QStringLiteral("watch"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Keep running and show every change.")));
     const QCommandLineOption countOption(
         QStringLiteral("count"),
-        QStringLiteral("With --watch: stop after <n> snapshots (the first one included)."),
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "With --watch: stop after <n> snapshots (the first one included).")),
         QStringLiteral("n"));
     parser.addOption(dirOption);
     parser.addOption(jsonOption);
@@ -170,18 +234,24 @@ int main(int argc, char* argv[])
     parser.addOption(countOption);
     const QCommandLineOption notifyOption(
         QStringLiteral("notify"),
-        QStringLiteral("Keep running in the desktop session and show a notification when a printer "
-                       "needs someone and when that clears; exit status 5 without a session bus "
-                       "or notification service."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "Keep running in the desktop session and show a notification when a "
+                             "printer needs someone and when that clears; exit status 5 without a "
+                             "session bus or notification service.")));
     const QCommandLineOption prometheusOption(
         QStringLiteral("prometheus"),
-        QStringLiteral("Print the state in the Prometheus text format."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Print the state in the Prometheus text format.")));
     const QCommandLineOption outputOption(
         QStringLiteral("output"),
-        QStringLiteral("With --prometheus: replace <file> in one step instead of printing; exit "
-                       "status 6 when it cannot be written."),
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "With --prometheus: replace <file> in one step instead of printing; "
+                             "exit status 6 when it cannot be written.")),
         QStringLiteral("file"));
     parser.addOptions({notifyOption, prometheusOption, outputOption});
+    parser.addPositionalArgument(
+        QStringLiteral("queue"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Show only these printers, by CUPS queue name.")),
+        QStringLiteral("[queue...]"));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(ParserError(parser));
@@ -190,7 +260,8 @@ int main(int argc, char* argv[])
         // Qt names the program by the path it was started with; people know it by its name.
         QString help = parser.helpText();
         help.replace(0, help.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 [options]").arg(QLatin1String(PROGRAM)));
+                     Tr(QT_TRANSLATE_NOOP("orvo-status", "Usage: %1 [options] [queue...]"))
+                         .arg(QLatin1String(PROGRAM)));
         WriteOut(help.toUtf8());
         return ExitStatus::ALL_FINE;
     }
@@ -199,10 +270,6 @@ int main(int argc, char* argv[])
                      .arg(QLatin1String(PROGRAM), QLatin1String(ORVO_VERSION))
                      .toUtf8());
         return ExitStatus::ALL_FINE;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return UsageError(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     }
     const bool watching = parser.isSet(watchOption);
     int count = 0;
@@ -234,6 +301,24 @@ int main(int argc, char* argv[])
         (parser.isSet(outputOption) && (!prometheus || parser.value(outputOption).isEmpty()))) {
         return UsageError(QStringLiteral("--notify and --prometheus go alone; --output goes with "
                                          "--prometheus and names a file"));
+    }
+    if (output.bJson || prometheus) {
+        // For scripts: the same words whatever the language of whoever runs them.
+        QCoreApplication::removeTranslator(&translator);
+    }
+    const QStringList queues = parser.positionalArguments();
+    if (!queues.isEmpty()) {
+        reader.SetQueues(queues);
+        // Checked once, at the start: a watched printer may leave the list later, and then
+        // simply drops out of the view.
+        const StatusSnapshot first = reader.Read();
+        if (!first.listUnknownQueues.isEmpty()) {
+            return UnknownQueues(first);
+        }
+    }
+    if (notify || watching) {
+        // Should the pipe fail, the signals keep their default action and still stop it.
+        StopSignals::Install(&app);
     }
     if (notify) {
         return NotifyMonitor::Run(reader);
