@@ -92,10 +92,10 @@ bool PrinterReasons::IsOwnMessage(const QString& message)
         "^(paper out|paper jam|cover open|toner empty|toner low( \\(\\d{1,3} %\\))?|"
         "printer (error|warning)( 0x[0-9A-F]{4,16})?|unknown printer status \\d{1,20}|"
         "not answering)$"));
-    if (message.isEmpty()) {
+    QStringList parts = message.split(QStringLiteral(", "));
+    if (parts.at(0).isEmpty()) {
         return false;
     }
-    QStringList parts = message.split(QStringLiteral(", "));
     parts[0][0] = parts.at(0).at(0).toLower();
     for (const QString& part : parts) {
         if (!phrase.match(part).hasMatch()) {

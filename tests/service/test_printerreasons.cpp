@@ -29,6 +29,7 @@ void TestPrinterReasons::ownMessage_data()
     QTest::newRow("ours with more after it") << "Paper jam, call the office" << false;
     QTest::newRow("a level that is no percentage") << "Toner low (1234 %)" << false;
     QTest::newRow("empty") << "" << false;
+    QTest::newRow("nothing before the first comma") << ", paper jam" << false;
 }
 
 void TestPrinterReasons::ownMessage()
@@ -51,12 +52,12 @@ void TestPrinterReasons::merge_data()
     QTest::newRow("one somebody else also set stays once")
         << QStringList{"offline-report"} << QStringList{} << QStringList{"offline-report"}
         << QStringList{"offline-report"};
-    QTest::newRow("none is no reason") << QStringList{"none"} << QStringList{}
-                                       << QStringList{"toner-low-warning"}
-                                       << QStringList{"toner-low-warning"};
-    QTest::newRow("all taken back") << QStringList{"toner-low-warning", "other-warning"}
-                                    << QStringList{"toner-low-warning", "other-warning"}
-                                    << QStringList{} << QStringList{};
+    QTest::newRow("none is no reason")
+        << QStringList{"none"} << QStringList{} << QStringList{"toner-low-warning"}
+        << QStringList{"toner-low-warning"};
+    QTest::newRow("all taken back")
+        << QStringList{"toner-low-warning", "other-warning"}
+        << QStringList{"toner-low-warning", "other-warning"} << QStringList{} << QStringList{};
 }
 
 void TestPrinterReasons::merge()
