@@ -5,7 +5,7 @@
 #include <QString>
 
 // What one status reply means for the desktop application: the status file it reads, and the
-// printer state built from the reply as stStatusReply decodes it for orvo-status too.
+// printer state built from the reply's decode (stStatusReply), the one orvo-status reads it with.
 class StatusEvaluator
 {
 public:
