@@ -2,12 +2,11 @@
 
 #include "protocol/ReplyCondition.h"
 #include "protocol/SuppliesType.h"
-#include "protocol/UtilPrinterStatus.h"
+#include "service/StatusReply.h"
 
 #include <QRegularExpression>
 
 #include <cstring>
-#include <memory>
 
 namespace {
 // The plain words of the named conditions; the bare codes keep ReplyCondition's text, which
@@ -32,18 +31,12 @@ QString Capitalised(QString text)
 }
 } // namespace
 
-bool PrinterReasons::FromReply(const unsigned char* buf, unsigned long len,
-                               stPrinterReasons& reasons)
+stPrinterReasons PrinterReasons::FromReply(const stStatusReply& reply)
 {
-    // The decoder keeps its texts in fixed buffers of a few kilobytes: off the worker's stack.
-    const auto reply = std::make_unique<UtilPrinterStatus>();
-    if (!reply->parseRecvBuf(buf, len)) {
-        return false;
-    }
-    const ReplyCondition classified =
-        ReplyCondition::Classify(reply->statusCode(), reply->errorCodes1(), reply->errorCodes2());
+    const ReplyCondition classified = reply.Classify();
     // The toner level goes into the message: CUPS takes marker levels only from a job's filter.
-    const bool tonerKnown = reply->hasSupply(SUPPLIES_TONER_LEVEL) && reply->supply1000() <= 100;
+    const stSupplyEntry* toner = reply.CarriedSupply(SUPPLIES_TONER_LEVEL);
+    const bool tonerKnown = toner && toner->ulValue <= 100;
 
     stPrinterReasons result;
     QStringList phrases;
@@ -59,13 +52,12 @@ bool PrinterReasons::FromReply(const unsigned char* buf, unsigned long len,
             }
         }
         if (tonerKnown && std::strcmp(condition.pszKey, "toner-low") == 0) {
-            phrase += QStringLiteral(" (%1 %)").arg(reply->supply1000());
+            phrase += QStringLiteral(" (%1 %)").arg(toner->ulValue);
         }
         phrases.append(phrase);
     }
     result.strMessage = Capitalised(phrases.join(QStringLiteral(", "))).left(MESSAGE_MAX);
-    reasons = result;
-    return true;
+    return result;
 }
 
 stPrinterReasons PrinterReasons::Unreachable()

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+struct stStatusReply;
+
 // What CUPS is to show of one printer's condition: the printer-state-reasons keywords of the
 // conditions its last reply carries (ReplyCondition's), and a printer-state-message in plain
 // words ("Paper jam", "Toner low (4 %)"). Desktops, print dialogs and monitoring read these from
@@ -22,9 +24,8 @@ struct stPrinterReasons
 class PrinterReasons
 {
 public:
-    // From one status reply as the printer sent it. False (and `reasons` untouched) when it does
-    // not decode: an unusable reply says nothing new about the printer.
-    static bool FromReply(const unsigned char* buf, unsigned long len, stPrinterReasons& reasons);
+    // From one decoded status reply.
+    static stPrinterReasons FromReply(const stStatusReply& reply);
     // A printer that stopped answering.
     static stPrinterReasons Unreachable();
 

@@ -7,6 +7,7 @@
 #include "service/PrinterReasons.h"
 #include "service/QueueNameCheck.h"
 #include "service/SharedPrinterList.h"
+#include "service/StatusReply.h"
 #include "service/UtilLog.h"
 #include "status/JobWatchRule.h"
 #include "status/OfflineCancelRule.h"
@@ -287,14 +288,13 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
         iLastRecvLen = -1;
     }
 
-    if (!StatusEvaluator::Decode(buf, len, stPrinter.stState)) {
+    stStatusReply reply;
+    if (!StatusEvaluator::Decode(buf, len, stPrinter.stState, &reply)) {
         return -1;
     }
     // CUPS shows the condition too; the publisher's thread tells it, and only on a change.
-    stPrinterReasons reasons;
-    if (PrinterReasons::FromReply(buf, len, reasons)) {
-        CupsReasonPublisher::Instance().Report(stPrinter.stInfo.strName, reasons);
-    }
+    CupsReasonPublisher::Instance().Report(stPrinter.stInfo.strName,
+                                           PrinterReasons::FromReply(reply));
     return 0;
 }
 
