@@ -2,10 +2,12 @@
 
 #include "service/PrinterRecords.h"
 
+struct stStatusReply;
+
 #include <QString>
 
 // What one status reply means for the desktop application: the status file it reads, and the
-// printer state decoded from the reply through the code tables.
+// printer state built from the reply's decode (stStatusReply), the one orvo-status reads it with.
 class StatusEvaluator
 {
 public:
@@ -18,6 +20,8 @@ public:
     static bool WriteStatusFile(const QString& path, const unsigned char* buf, unsigned long len);
 
     // Decodes a reply into a complete new state. False when the reply does not decode; `state`
-    // is then left untouched.
-    static bool Decode(const unsigned char* buf, unsigned long len, stPrinterState& state);
+    // is then left untouched. `reply`, when given, receives the decode itself, for what else the
+    // reply is read for (the printer's state reasons in CUPS).
+    static bool Decode(const unsigned char* buf, unsigned long len, stPrinterState& state,
+                       stStatusReply* reply = nullptr);
 };

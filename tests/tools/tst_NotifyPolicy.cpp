@@ -1,6 +1,7 @@
 // What orvo-status --notify decides to tell, step by step. A step reads
-// "<ms> up|down [nolist] [QUEUE:KEY,KEY! ...]": the time, whether the service beats, and each
-// listed printer with its conditions ("!" stops printing). "up" without printers is an empty
+// "<ms> up|down [nolist] [desktop] [QUEUE:KEY,KEY! ...]": the time, whether the service beats,
+// whether the desktop announces CUPS' printer-state-reasons itself, and each listed printer with
+// its conditions ("!" stops printing). "up" without printers is an empty
 // list. An action is "<subject>/<urgency>" or "<subject>/close"; the service is "service";
 // "@<ms>" is when the policy wants to look again without a change.
 // Then what the messages say of decoded replies: summary, body, icon and category.
@@ -23,6 +24,7 @@ stNotifyInput ParseStep(const QString& step, qint64* nowMs)
     stNotifyInput input;
     input.bServiceAlive = words.value(1) == QLatin1String("up");
     input.bListRead = !words.contains(QStringLiteral("nolist"));
+    input.bDesktopTellsPrinters = words.contains(QStringLiteral("desktop"));
     for (const QString& word : words.mid(2)) {
         if (!word.contains(QLatin1Char(':'))) {
             continue;
@@ -125,6 +127,12 @@ void TestNotifyPolicy::steps_data()
         << QStringList{"0 up", "1000 down"} << QStringList{"", ""};
     QTest::newRow("printer leaves the list")
         << QStringList{"0 up A:jam! B:", "1000 up B:"} << QStringList{"A/2", "A/close"};
+    QTest::newRow("desktop tells the printers: only the service is told")
+        << QStringList{"0 up desktop A:jam!", "1000 down desktop A:jam!", "30000 up desktop A:"}
+        << QStringList{"", "service/1", "@50000"};
+    QTest::newRow("desktop's notifier comes up after a printer was told")
+        << QStringList{"0 up A:jam!", "1000 up desktop A:jam!", "60000 up desktop A:"}
+        << QStringList{"A/2", "A/close", ""};
     QTest::newRow("unreadable list forgets nothing")
         << QStringList{"0 up A:jam!", "1000 up nolist", "30000 up A:jam!"}
         << QStringList{"A/2", "", ""};
