@@ -256,7 +256,7 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     }
     bool ok = false;
     const int count = countText.trimmed().toInt(&ok);
-    if (!ok || count < 0) {
+    if (!ok || count < 0 || count > PublishedFiles::MAX_PRINTER_COUNT) {
         list.strProblem = QStringLiteral("%1 has an unusable %2 \"%3\"")
                               .arg(file, PublishedFiles::LIST_KEY_COUNT, countText);
         return;
