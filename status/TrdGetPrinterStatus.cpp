@@ -306,6 +306,12 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
     // it (a USB time-out) would match the empty memory and leave the old reply published. A
     // file whose size is not the reply's (one from an earlier run, or cut from outside) is
     // rewritten even when the reply matches the memory.
+    const stPrinterInfo& info = stPrinter.stInfo;
+    if (info.strName != strLastRecvName || info.strURI != strLastRecvURI) {
+        iLastRecvLen = -1;
+        strLastRecvName = info.strName;
+        strLastRecvURI = info.strURI;
+    }
     const bool changed = CheckRecvBufChange(buf, len);
     {
         // The device manager removes the files of printers that left the list once it has
