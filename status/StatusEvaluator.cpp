@@ -4,8 +4,7 @@
 #include "protocol/UtilPrinterStatus.h"
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
-
-#include <QFile>
+#include "service/SafeWrite.h"
 
 #include <memory>
 
@@ -18,16 +17,8 @@ QString StatusEvaluator::StatusFilePath(const QString& queueName)
 bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* buf,
                                       unsigned long len)
 {
-    QFile file(path);
-    // Unbuffered, so a full disk shows in the write itself rather than in a close that
-    // cannot report it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        return false;
-    }
-    const qint64 written =
-        len > 0 ? file.write(reinterpret_cast<const char*>(buf), static_cast<qint64>(len)) : 0;
-    file.close();
-    return written == static_cast<qint64>(len) && file.error() == QFileDevice::NoError;
+    return SafeWrite::ReplaceFile(
+        path, QByteArray(reinterpret_cast<const char*>(buf), static_cast<int>(len)));
 }
 
 namespace {
