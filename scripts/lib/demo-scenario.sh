@@ -60,12 +60,20 @@ sleep 4
 say "a job prints on Orvo-Desk (USB); the user cancels it in CUPS"
 job=$(printf 'demo page\n' | lp -d Orvo-Desk -o raw 2>/dev/null | sed -n 's/^request id is \([^ ]*\).*/\1/p')
 testenv_wait_for "job $job printing" 10 sh -c "LC_ALL=C lpstat -p Orvo-Desk | grep -q 'now printing'"
-sleep 3 # the service's job watch sees it printing
+# The printer has the job and says so in its replies until the cancel stops it.
+usb_ctl set-reply 0 "$(usb_reply "$data/desk-printing.conf")" > /dev/null
+testenv_wait_for "Orvo-Desk shown printing" 15 \
+    sh -c "'$build/tools/status/orvo-status' Orvo-Desk | grep -q 'Orvo-Desk: printing'"
+sleep 2
 cancel "$job"
 testenv_wait_for "the cancel reaching the USB printer" 10 \
     sh -c "'$usbsim' ctl '$work/usb.ctl' count 0 | grep -q 'cancel 1'"
-say "the USB printer received the cancel request: $(usb_ctl count 0)"
-sleep 2
+usb_ctl set-reply 0 "$(usb_reply "$data/desk-ready.conf")" > /dev/null
+# "status N cancel M detach K": the requests the emulated printer has answered so far.
+read -r _ polls _ cancels _ < <(usb_ctl count 0)
+say "the service passed the cancel on to Orvo-Desk over USB: the printer has had $cancels" \
+    "cancel request and $polls status requests"
+sleep 3
 
 say "Orvo-Floor2 is switched off (no more replies); after six failed polls its status file goes"
 net_ctl floor2 silent

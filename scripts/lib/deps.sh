@@ -13,7 +13,29 @@ ORVO_PACKAGES=(
     dbus-daemon python3-prometheus-client
 )
 
+# promtool checks the export's naming; it ships only inside Debian's prometheus package, whose
+# installation would also enable a Prometheus server at the next boot. The tests take the one
+# program out of the package into a cache instead.
+ORVO_TOOL_CACHE=/var/cache/orvo-test-tools
+
+orvo_install_promtool() {
+    [ -x /usr/bin/promtool ] || [ -x "$ORVO_TOOL_CACHE/prometheus/usr/bin/promtool" ] && return 0
+    local tmp
+    tmp=$(mktemp -d) || return 1
+    (cd "$tmp" && apt-get download -qq prometheus > /tmp/orvo-apt.log 2>&1) &&
+        mkdir -p "$ORVO_TOOL_CACHE" &&
+        dpkg-deb -x "$tmp"/prometheus_*.deb "$tmp/root" &&
+        mkdir -p "$ORVO_TOOL_CACHE/prometheus/usr/bin" &&
+        mv "$tmp/root/usr/bin/promtool" "$ORVO_TOOL_CACHE/prometheus/usr/bin/promtool" ||
+        { cat /tmp/orvo-apt.log >&2; rm -rf "$tmp"; return 1; }
+    rm -rf "$tmp"
+}
+
 orvo_install_deps() {
+    orvo_install_packages && orvo_install_promtool
+}
+
+orvo_install_packages() {
     local missing=() pkg
     for pkg in "${ORVO_PACKAGES[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then

@@ -294,7 +294,8 @@ void TestNotify::prometheusExport()
         const QJsonObject sample = QJsonDocument::fromJson(line.section(' ', 1).toUtf8()).object();
         if (line.startsWith("orvo_printer_info ")) {
             infos << sample.value("queue").toString() + "|" + sample.value("connection").toString();
-        } else if (line.startsWith("orvo_printer_state ")) {
+        } else if (line.startsWith("orvo_printer_state ") &&
+                   sample.value("value").toDouble() == 1) {
             QCOMPARE(sample.value("state").toString(), QStringLiteral("ready"));
         }
     }
@@ -325,8 +326,9 @@ void TestNotify::serverAwayWhenFirstSeen()
 void TestNotify::serviceStopped()
 {
     // A paper-out printer whose service then stops: a notifier started now says once that the
-    // service is not running and nothing about the printer.
-    m_env.stopProcess(m_notifier);
+    // service is not running and nothing about the printer. Stopped as systemd stops it: SIGTERM,
+    // then status 0.
+    QCOMPARE(m_env.stopProcess(m_notifier), 0);
     TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyPaperOut));
     m_env.stopProcess(m_service);
     m_service = nullptr;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -24,6 +25,7 @@ const QString kTool = QStringLiteral(ORVO_STATUS_BIN);
 const QString kFixtures = QStringLiteral(ORVO_TEST_DATA_DIR "/statusfiles");
 const char kStampFormat[] = "[yyyy-MM-dd hh:mm:ss.zzz]";
 const int kRunTimeoutMs = 30000;
+const QString kCompletion = QStringLiteral(ORVO_STATUS_COMPLETION);
 
 struct RunResult
 {
@@ -216,6 +218,12 @@ private slots:
     void usage();
     void watchPicksUpChange_data();
     void watchPicksUpChange();
+    void namedQueues_data();
+    void namedQueues();
+    void stopSignal_data();
+    void stopSignal();
+    void completion_data();
+    void completion();
 
 private:
     // A cfg directory with the normal printer list, both status files and a fresh heartbeat.
@@ -974,7 +982,7 @@ void TestOrvoStatus::usage_data()
         << QByteArray("orvo-status: unknown option '--bogus'. Try --help\n");
     QTest::newRow("--help names the program, not its path")
         << QStringList({QStringLiteral("--help")}) << 0
-        << QByteArray("Usage: orvo-status [options]\n") << QByteArray();
+        << QByteArray("Usage: orvo-status [options] [queue...]\n") << QByteArray();
     QTest::newRow("--version") << QStringList({QStringLiteral("--version")}) << 0
                                << QByteArray("orvo-status " ORVO_VERSION "\n") << QByteArray();
     QTest::newRow("--count without --watch")
@@ -984,8 +992,11 @@ void TestOrvoStatus::usage_data()
         << QStringList({QStringLiteral("--watch"), QStringLiteral("--count"), QStringLiteral("x")})
         << 2 << QByteArray()
         << QByteArray("--count 'x' is not a number of 1 or more. Try --help\n");
-    QTest::newRow("stray argument") << QStringList({QStringLiteral("extra")}) << 2 << QByteArray()
-                                    << QByteArray("unexpected argument 'extra'. Try --help\n");
+    QTest::newRow("--help lists every exit status")
+        << QStringList({QStringLiteral("--help")}) << 0
+        << QByteArray("  5  --notify: no session bus, or no notification service on it\n"
+                      "  6  --prometheus --output: the file cannot be written\n")
+        << QByteArray();
     QTest::newRow("--dir without a value") << QStringList({QStringLiteral("--dir")}) << 2
                                            << QByteArray() << QByteArray("missing value after");
 }
@@ -1093,6 +1104,127 @@ void TestOrvoStatus::watchPicksUpChange()
         QCOMPARE(service.value(QStringLiteral("heartbeatRaw")).toString(),
                  QStringLiteral("[2021-01-01 00:00:00.000]"));
     }
+}
+
+void TestOrvoStatus::namedQueues_data()
+{
+    QTest::addColumn<QStringList>("args"); // after --dir and the normal directory
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<QByteArray>("notShown");
+    QTest::addColumn<QByteArray>("stderrPart");
+
+    // Office is ready, Lab has a paper jam.
+    QTest::newRow("the ready one alone: all fine")
+        << QStringList{"Office"} << 0 << QByteArray("Office: ready") << QByteArray("Lab")
+        << QByteArray();
+    QTest::newRow("the jammed one") << QStringList{"Lab"} << 4 << QByteArray("Lab: error")
+                                    << QByteArray("Office") << QByteArray();
+    QTest::newRow("--json") << QStringList{"--json", "Office"} << 0
+                            << QByteArray("\"queue\": \"Office\"") << QByteArray("\"Lab\"")
+                            << QByteArray();
+    QTest::newRow("--prometheus") << QStringList{"--prometheus", "Lab"} << 0
+                                  << QByteArray("queue=\"Lab\"") << QByteArray("Office")
+                                  << QByteArray();
+    QTest::newRow("an unknown name is named")
+        << QStringList{"Office", "Nowhere\n"} << 2 << QByteArray() << QByteArray("Office")
+        << QByteArray("orvo-status: no printer 'Nowhere\\x0a' in the service's printer list (it "
+                      "holds Office, Lab)\n");
+}
+
+void TestOrvoStatus::namedQueues()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, notShown);
+    QFETCH(QByteArray, stderrPart);
+
+    QVERIFY(MakeNormalDirectory());
+    const RunResult run = RunTool(QStringList{QStringLiteral("--dir"), m_strDir} + args);
+    QVERIFY(run.bFinished);
+    QCOMPARE(run.iExitCode, exitCode);
+    QVERIFY2(run.baOut.contains(shown) && !run.baOut.contains(notShown), run.baOut.constData());
+    QVERIFY2(stderrPart.isEmpty() ? run.baErr.isEmpty() : run.baErr == stderrPart,
+             run.baErr.constData());
+}
+
+void TestOrvoStatus::stopSignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestOrvoStatus::stopSignal()
+{
+    QFETCH(int, signal);
+    QVERIFY(MakeNormalDirectory());
+    QProcess process;
+    process.start(kTool, {QStringLiteral("--watch"), QStringLiteral("--dir"), m_strDir});
+    QVERIFY(process.waitForStarted());
+    // Running its event loop once the first state is out.
+    QByteArray out;
+    QDeadlineTimer deadline(kRunTimeoutMs);
+    while (!out.contains("Lab: ") && !deadline.hasExpired()) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("Lab: "), out.constData());
+    QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+    QVERIFY(process.waitForFinished(kRunTimeoutMs));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+}
+
+void TestOrvoStatus::completion_data()
+{
+    QTest::addColumn<QStringList>("words"); // the command line up to the word being completed
+    QTest::addColumn<QStringList>("offered");
+
+    QTest::newRow("first option: every mode")
+        << QStringList{"--"} << QStringList{"--dir",  "--help",  "--version", "--verbose",
+                                            "--json", "--watch", "--notify",  "--prometheus"};
+    QTest::newRow("--count only with --watch")
+        << QStringList{"--watch", "--"} << QStringList{"--dir", "--verbose", "--json", "--count"};
+    QTest::newRow("--prometheus takes --output, nothing it refuses")
+        << QStringList{"--prometheus", "--"} << QStringList{"--dir", "--output"};
+    QTest::newRow("--notify goes alone") << QStringList{"--notify", "--"} << QStringList{"--dir"};
+    QTest::newRow("--dir: directories as paths, without a space")
+        << QStringList{"--dir", "@/s"} << QStringList{"compopt -o filenames", "@/sub"};
+    QTest::newRow("--output: files as paths")
+        << QStringList{"--prometheus", "--output", "@/s"}
+        << QStringList{"compopt -o filenames", "@/sfile", "@/sub"};
+    QTest::newRow("queue names from the printer list")
+        << QStringList{"--dir", "@/cfg", "L"} << QStringList{"Lab"};
+}
+
+void TestOrvoStatus::completion()
+{
+    QFETCH(QStringList, words);
+    QFETCH(QStringList, offered);
+
+    // "@" is this test's directory: a cfg directory, a subdirectory and a file.
+    QVERIFY(MakeNormalDirectory());
+    QVERIFY(QDir().mkpath(m_pTemp->path() + QStringLiteral("/sub")) &&
+            WriteFile(m_pTemp->path() + QStringLiteral("/sfile"), "x"));
+    words.replaceInStrings(QStringLiteral("@"), m_pTemp->path());
+    offered.replaceInStrings(QStringLiteral("@"), m_pTemp->path());
+    // bash as it completes: COMP_WORDS and COMP_CWORD set; compopt works only inside a real
+    // completion, so a function stands in for it and tells what was asked of it.
+    QProcess bash;
+    bash.start(QStringLiteral("/bin/bash"),
+               QStringList{QStringLiteral("-c"),
+                           QStringLiteral("source \"$0\"; compopt() { echo \"compopt $*\"; }; "
+                                          "COMP_WORDS=(orvo-status \"$@\"); COMP_CWORD=$#; "
+                                          "_orvo_status; printf '%s\\n' \"${COMPREPLY[@]}\""),
+                           kCompletion} +
+                   words);
+    QVERIFY(bash.waitForFinished(kRunTimeoutMs));
+    QVERIFY2(bash.exitCode() == 0, bash.readAllStandardError().constData());
+    QStringList lines = QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'));
+    lines.removeAll(QString());
+    QCOMPARE(lines, offered);
 }
 
 int main(int argc, char** argv)

@@ -1,6 +1,7 @@
 // orvo-status --prometheus: label values escaped as the format requires, and the export written
-// in one step and read back by the reference parser (python3-prometheus-client), with queue names
-// that would break the file or add series if they were not escaped.
+// in one step, read back by the reference parser (python3-prometheus-client) and passed by
+// promtool's check of the naming conventions, with queue names that would break the file or add
+// series if they were not escaped.
 
 #include "tests/replies/ReplyBuilder.h"
 #include "tools/status/PrometheusExporter.h"
@@ -86,7 +87,7 @@ void TestPrometheus::exportReadBack()
     }
     const QByteArray replies[] = {ReplyBuilder()
                                       .setStatusCode(3)
-                                      .setErrorCodes1({0x1106})
+                                      .setErrorCodes1({0x1106, 0x1200, 0x1201})
                                       .addSupplyValue(0x1000, 40, 2)
                                       .build(),
                                   ReplyBuilder().setStatusCode(1).build()};
@@ -96,7 +97,8 @@ void TestPrometheus::exportReadBack()
     }
     QFile heartbeat(cfg + "service.hb");
     QVERIFY(heartbeat.open(QIODevice::WriteOnly));
-    heartbeat.write(QDateTime::currentDateTime().toString("[yyyy-MM-dd hh:mm:ss.zzz]").toLatin1());
+    const QString stamp = QDateTime::currentDateTime().toString("[yyyy-MM-dd hh:mm:ss.zzz]");
+    heartbeat.write(stamp.toLatin1());
     heartbeat.close();
 
     // Written twice: the second run replaces the first, and no temporary file stays behind.
@@ -111,6 +113,14 @@ void TestPrometheus::exportReadBack()
              QStringList{"orvo-status.prom"});
     QVERIFY(QFile::permissions(target) & QFile::ReadOther);
 
+    QProcess promtool;
+    promtool.setStandardInputFile(target);
+    promtool.setProcessChannelMode(QProcess::MergedChannels);
+    promtool.start(ORVO_PROMTOOL, {"check", "metrics"});
+    QVERIFY(promtool.waitForFinished(30000));
+    QVERIFY2(promtool.exitStatus() == QProcess::NormalExit && promtool.exitCode() == 0,
+             promtool.readAll().constData());
+
     QProcess parser;
     parser.start(ORVO_SYSTEM_PYTHON, {ORVO_PROM_SAMPLES, target});
     QVERIFY(parser.waitForFinished(30000));
@@ -120,19 +130,33 @@ void TestPrometheus::exportReadBack()
         const int space = line.indexOf(' ');
         samples.insert(line.left(space), QJsonDocument::fromJson(line.mid(space + 1)).object());
     }
-    const auto labels = [&](const QString& name, const QString& label) {
+    // The label's values of the samples named so, in file order; with a value, only those.
+    const auto labels = [&](const QString& name, const QString& label, double value = -1) {
         QStringList values;
         for (const QJsonObject& sample : samples.values(name)) {
-            values.prepend(sample.value(label).toVariant().toString());
+            if (value < 0 || sample.value("value").toDouble() == value) {
+                values.prepend(sample.value(label).toVariant().toString());
+            }
         }
         return values;
     };
     // Nothing injected: one service series, one info series per printer, names intact.
     QCOMPARE(labels("orvo_service_up", "value"), QStringList{"1"});
     QCOMPARE(labels("orvo_printer_info", "queue"), c_listNames);
-    QCOMPARE(labels("orvo_printer_state", "state"), (QStringList{"error", "ready", "no-status"}));
-    QCOMPARE(labels("orvo_printer_condition", "condition"), QStringList{"paper-out"});
-    QCOMPARE(labels("orvo_printer_supply_level_percent", "value"), QStringList{"40"});
+    // The heartbeat as the time it was written, so its age is computed when Prometheus asks.
+    const QStringList beat = labels("orvo_service_heartbeat_timestamp_seconds", "value");
+    QCOMPARE(beat.size(), 1);
+    QCOMPARE(qRound64(beat.first().toDouble() * 1000),
+             QDateTime::fromString(stamp, "[yyyy-MM-dd hh:mm:ss.zzz]").toMSecsSinceEpoch());
+    // A state set: every state of every printer, 1 on the one it is in.
+    QCOMPARE(labels("orvo_printer_state", "state").size(), 7 * c_listNames.size());
+    QCOMPARE(labels("orvo_printer_state", "state", 1),
+             (QStringList{"error", "ready", "no-status"}));
+    // IPP keywords; the two bare error codes are one series.
+    QCOMPARE(labels("orvo_printer_condition", "condition"), (QStringList{"media-empty", "other"}));
+    QCOMPARE(labels("orvo_printer_condition", "severity"),
+             (QStringList{"stops-printing", "stops-printing"}));
+    QCOMPARE(labels("orvo_printer_supply_level_ratio", "value"), QStringList{"0.4"});
 
     QCOMPARE(Run({ORVO_STATUS_BIN, "--prometheus", "--dir", cfg, "--output",
                   temp.path() + "/missing/orvo-status.prom"},

@@ -10,7 +10,7 @@ public:
     {
         ALL_FINE = 0,            // service alive, every listed printer ready or printing
         UNREADABLE = 1,          // the heartbeat or the printer list cannot be read
-        USAGE = 2,               // wrong command line
+        USAGE = 2,               // wrong command line, or a queue the printer list lacks
         SERVICE_NOT_RUNNING = 3, // no heartbeat, or a stale one: nothing shown is current
         NEEDS_ATTENTION = 4,     // a printer has a condition, no status or cannot be reached
     };

@@ -22,7 +22,8 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         } else {
             result.m_enState = PrinterState::Unreachable;
             stCondition condition;
-            condition.strKey = QStringLiteral("unreachable");
+            condition.strKey = QLatin1String(ReplyCondition::UNREACHABLE_KEY);
+            condition.strIppReason = QLatin1String(ReplyCondition::UNREACHABLE_IPP_REASON);
             condition.strText = QStringLiteral("not answering");
             condition.enSeverity = SEVERITY_STOPS_PRINTING;
             result.m_listConditions.append(condition);
@@ -61,6 +62,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
     for (const stReplyCondition& entry : reply.Conditions()) {
         stCondition condition;
         condition.strKey = QLatin1String(entry.pszKey);
+        condition.strIppReason = QLatin1String(entry.pszIppReason);
         condition.strText = QString::fromStdString(entry.strText);
         condition.enSeverity = entry.enSeverity;
         condition.bHasCode = entry.bHasCode;

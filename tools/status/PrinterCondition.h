@@ -26,8 +26,9 @@ enum class PrinterState
 
 struct stCondition
 {
-    QString strKey;  // stable: those of stReplyCondition, and "unreachable"
-    QString strText; // for people, with the code where there is one: "paper jam (0x110D)"
+    QString strKey;       // stable: those of stReplyCondition, and "unreachable"
+    QString strIppReason; // its printer-state-reasons keyword: "media-jam-error"
+    QString strText;      // for people, with the code where there is one: "paper jam (0x110D)"
     enConditionSeverity enSeverity = SEVERITY_WARNING;
     bool bHasCode = false;
     quint64 ulCode = 0; // the printer's error code (or status code) the condition comes from

@@ -2,6 +2,7 @@
 
 #include "service/PrinterRecords.h"
 #include "tools/status/PrinterCondition.h"
+#include "tools/status/StatusReader.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,12 @@
 #include <unistd.h>
 
 namespace {
+
+// Every state a printer can be in, each a series of its state set.
+const PrinterState c_listStates[] = {
+    PrinterState::Ready,    PrinterState::Printing,    PrinterState::Warning, PrinterState::Error,
+    PrinterState::NoStatus, PrinterState::Unreachable, PrinterState::Unknown,
+};
 
 QString ConnectionLabel(const stPrinterReport& printer)
 {
@@ -59,16 +66,20 @@ int PrometheusExporter::Run(const StatusSnapshot& snapshot, const QString& outpu
 
 QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
 {
+    // Names and units as Prometheus' conventions want them: times as seconds since the epoch (so
+    // an age is computed when Prometheus asks, not frozen when the file was written), fractions
+    // as ratios, a state as a state set that a dashboard can count per state.
     stFamily up{QStringLiteral("orvo_service_up"),
-                QStringLiteral("Whether the Orvo printer status service runs: 1 while its "
-                               "heartbeat is fresh."),
+                QStringLiteral("Whether the Orvo printer status service ran when this file was "
+                               "written: 1 while its heartbeat was younger than %1 s.")
+                    .arg(StatusReader::ALIVE_LIMIT_MS / 1000),
                 QStringLiteral("gauge"),
                 {}};
-    stFamily age{QStringLiteral("orvo_service_heartbeat_age_seconds"),
-                 QStringLiteral("Age of the service's last heartbeat; negative when it lies in "
-                                "the future."),
-                 QStringLiteral("gauge"),
-                 {}};
+    stFamily heartbeat{QStringLiteral("orvo_service_heartbeat_timestamp_seconds"),
+                       QStringLiteral("When the service last wrote its heartbeat, in seconds since "
+                                      "the epoch; time() minus this is its age."),
+                       QStringLiteral("gauge"),
+                       {}};
     stFamily info{QStringLiteral("orvo_printer_info"),
                   QStringLiteral("One series per printer the service lists; always 1."),
                   QStringLiteral("gauge"),
@@ -78,18 +89,19 @@ QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
                   QStringLiteral("gauge"),
                   {}};
     stFamily state{QStringLiteral("orvo_printer_state"),
-                   QStringLiteral("The printer's state, 1 on the series of the state it is in: "
-                                  "ready, printing, warning, error, no-status, unreachable, or "
-                                  "unknown while the service does not run."),
+                   QStringLiteral("The printer's state as a state set: one series per state, 1 "
+                                  "on the state it is in and 0 on the others; unknown while the "
+                                  "service does not run."),
                    QStringLiteral("gauge"),
                    {}};
     stFamily condition{QStringLiteral("orvo_printer_condition"),
-                       QStringLiteral("One series per active condition of a printer, always 1; "
-                                      "severity stops-printing or warning."),
+                       QStringLiteral("One series per active condition of a printer, always 1: its "
+                                      "IPP printer-state-reasons keyword, and whether it stops "
+                                      "printing or is a warning."),
                        QStringLiteral("gauge"),
                        {}};
-    stFamily supply{QStringLiteral("orvo_printer_supply_level_percent"),
-                    QStringLiteral("Supply levels in percent, where the printer's reply carries "
+    stFamily supply{QStringLiteral("orvo_printer_supply_level_ratio"),
+                    QStringLiteral("Supply levels from 0 to 1, where the printer's reply carries "
                                    "them."),
                     QStringLiteral("gauge"),
                     {}};
@@ -98,7 +110,7 @@ QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
     AddSample(&up, {},
               hb.enState == ServiceState::Alive ? QStringLiteral("1") : QStringLiteral("0"));
     if (!hb.strStamp.isEmpty()) {
-        AddSample(&age, {}, Seconds(hb.iAgeMs));
+        AddSample(&heartbeat, {}, Seconds(hb.iStampMs));
     }
     const qint64 listAgeMs = snapshot.stList.iAgeMs;
     for (const stPrinterReport& printer : snapshot.listPrinters) {
@@ -114,28 +126,32 @@ QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
             printer.enFileState == StatusFileState::Decoded && printer.bHasStatusCode) {
             AddSample(&code, {queue}, QString::number(printer.ulStatusCode));
         }
-        AddSample(
-            &state,
-            {queue, {QStringLiteral("state"), PrinterCondition::StateKey(classified.State())}},
-            QStringLiteral("1"));
+        for (const PrinterState each : c_listStates) {
+            AddSample(&state, {queue, {QStringLiteral("state"), PrinterCondition::StateKey(each)}},
+                      each == classified.State() ? QStringLiteral("1") : QStringLiteral("0"));
+        }
+        QStringList told; // several bare codes share one keyword and severity: one series
         for (const stCondition& active : classified.Conditions()) {
-            AddSample(
-                &condition,
-                {queue,
-                 {QStringLiteral("condition"), active.strKey},
-                 {QStringLiteral("severity"), PrinterCondition::SeverityKey(active.enSeverity)}},
-                QStringLiteral("1"));
+            const Labels labels = {
+                queue,
+                {QStringLiteral("condition"), ReasonKeyword(active.strIppReason)},
+                {QStringLiteral("severity"), PrinterCondition::SeverityKey(active.enSeverity)}};
+            const QString series = labels.at(1).second + QLatin1Char(' ') + labels.at(2).second;
+            if (!told.contains(series)) {
+                told << series;
+                AddSample(&condition, labels, QStringLiteral("1"));
+            }
         }
         for (const stSupplyLevel& level : classified.Supplies()) {
             if (level.iPercent >= 0) {
                 AddSample(&supply, {queue, {QStringLiteral("supply"), level.strName}},
-                          QString::number(level.iPercent));
+                          QString::number(level.iPercent / 100.0));
             }
         }
     }
 
     QString out;
-    for (const stFamily* family : {&up, &age, &info, &code, &state, &condition, &supply}) {
+    for (const stFamily* family : {&up, &heartbeat, &info, &code, &state, &condition, &supply}) {
         if (family->listSamples.isEmpty()) {
             continue;
         }
@@ -147,6 +163,18 @@ QByteArray PrometheusExporter::Export(const StatusSnapshot& snapshot)
         }
     }
     return out.toUtf8();
+}
+
+QString PrometheusExporter::ReasonKeyword(const QString& ippReason)
+{
+    // A printer-state-reasons value is its keyword with the severity appended; the severity has
+    // a label of its own here, as CUPS exporters label by the keyword.
+    for (const char* suffix : {"-error", "-warning", "-report"}) {
+        if (ippReason.endsWith(QLatin1String(suffix))) {
+            return ippReason.chopped(int(std::strlen(suffix)));
+        }
+    }
+    return ippReason;
 }
 
 void PrometheusExporter::AddSample(stFamily* family, const Labels& labels, const QString& value)

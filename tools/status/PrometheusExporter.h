@@ -23,6 +23,10 @@ public:
 
     static QByteArray Export(const StatusSnapshot& snapshot);
 
+    // The condition label: a printer-state-reasons value without its severity suffix,
+    // "media-jam-error" -> "media-jam".
+    static QString ReasonKeyword(const QString& ippReason);
+
     // A label value between its double quotes: backslash, double quote and line feed escaped,
     // everything else (UTF-8 included) as it is.
     static QString EscapeLabelValue(const QString& value);

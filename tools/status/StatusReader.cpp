@@ -179,15 +179,29 @@ StatusSnapshot StatusReader::Read() const
         return snapshot;
     }
     ReadPrinterList(&snapshot);
+    QStringList listed;
+    for (const stPrinterReport& printer : snapshot.listPrinters) {
+        listed << printer.strName;
+    }
+    if (!m_listQueues.isEmpty()) {
+        for (const QString& queue : m_listQueues) {
+            if (snapshot.stList.bRead && !listed.contains(queue) &&
+                !snapshot.listUnknownQueues.contains(queue)) {
+                snapshot.listUnknownQueues << queue;
+            }
+        }
+        auto& printers = snapshot.listPrinters;
+        printers.erase(std::remove_if(printers.begin(), printers.end(),
+                                      [this](const stPrinterReport& printer) {
+                                          return !m_listQueues.contains(printer.strName);
+                                      }),
+                       printers.end());
+    }
     for (stPrinterReport& printer : snapshot.listPrinters) {
         ReadStatusFile(&printer);
     }
     snapshot.stHeartbeat = ReadHeartbeat();
     if (m_bFindSkipped && snapshot.stList.bRead) {
-        QStringList listed;
-        for (const stPrinterReport& printer : snapshot.listPrinters) {
-            listed << printer.strName;
-        }
         snapshot.listSkippedQueues = SkippedQueueFinder::Find(FixedPaths::CupsPpdDir(), listed);
     }
     return snapshot;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // Reads the files the service publishes in its cfg directory (printer list, heartbeat and one
 // status file per printer) into a StatusSnapshot, decoding the status files with the service's own
@@ -27,6 +28,10 @@ public:
 
     // Also look for queues of the maker that the service leaves out (costs a look at every PPD).
     void SetFindSkippedQueues(bool find) { m_bFindSkipped = find; }
+
+    // Only these printers, by queue name; all when empty. A name the printer list does not hold
+    // is reported in the snapshot's listUnknownQueues.
+    void SetQueues(const QStringList& queues) { m_listQueues = queues; }
 
     // Decodes the bytes of one status file into report (file state, status and fields). data may
     // hold only the start of a file of fileSize bytes that is too large to be a reply.
@@ -51,4 +56,5 @@ private:
 
     QString m_strDir; // ends with a slash
     bool m_bFindSkipped = false;
+    QStringList m_listQueues;
 };

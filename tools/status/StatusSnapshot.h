@@ -108,6 +108,8 @@ struct StatusSnapshot
     // CUPS queues of the maker that the service cannot watch, each with the reason; filled only
     // when asked for (they cost a look at the CUPS configuration).
     QStringList listSkippedQueues;
+    // Printers asked for by name that the printer list does not hold (only when it was read).
+    QStringList listUnknownQueues;
 
     // Something worth showing was found: a printer list or a heartbeat time stamp.
     bool AnythingRead() const { return stList.bRead || !stHeartbeat.strStamp.isEmpty(); }

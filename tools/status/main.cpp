@@ -10,6 +10,7 @@
 #include "tools/status/StatusFormatter.h"
 #include "tools/status/StatusReader.h"
 #include "tools/status/StatusWatch.h"
+#include "tools/status/StopSignals.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -27,6 +28,7 @@ const char* const DESCRIPTION =
     "Shows the Orvo printer status service and its printers: one line per printer with its\n"
     "state (ready, printing, warning, error, no status, unreachable, or unknown while the\n"
     "service is not running), the conditions the printer reports and its toner level.\n"
+    "Queue names given, only those printers are shown and count for the exit status.\n"
     "\n"
     "Reads printerlist.ini, service.hb and <queue>.dat from the service's cfg directory\n"
     "  %1\n"
@@ -39,7 +41,8 @@ const char* const DESCRIPTION =
     "\n"
     "Exit status:\n"
     "%3"
-    "With --watch --count N the exit status is that of the last snapshot read.";
+    "With --watch --count N the exit status is that of the last snapshot read; --watch and\n"
+    "--notify stopped by SIGTERM or SIGINT (Ctrl-C) end with 0.";
 
 void WriteOut(const QByteArray& bytes)
 {
@@ -85,6 +88,26 @@ QString ParserError(const QCommandLineParser& parser)
         out[0] = out.at(0).toLower();
     }
     return out;
+}
+
+// Names the printers asked for that the printer list does not hold, and those it holds.
+int UnknownQueues(const StatusSnapshot& snapshot)
+{
+    QStringList unknown;
+    for (const QString& queue : snapshot.listUnknownQueues) {
+        unknown << QStringLiteral("'%1'").arg(StatusFormatter::Printable(queue));
+    }
+    StatusReader all(snapshot.strDir);
+    QStringList listed;
+    for (const stPrinterReport& printer : all.Read().listPrinters) {
+        listed << StatusFormatter::Printable(printer.strName);
+    }
+    WriteErr(QStringLiteral("%1: no printer %2 in the service's printer list (%3)\n")
+                 .arg(QLatin1String(PROGRAM), unknown.join(QStringLiteral(", ")),
+                      listed.isEmpty()
+                          ? QStringLiteral("it is empty")
+                          : QStringLiteral("it holds ") + listed.join(QStringLiteral(", "))));
+    return ExitStatus::USAGE;
 }
 
 void ReportNothingRead(const StatusSnapshot& snapshot)
@@ -182,6 +205,9 @@ int main(int argc, char* argv[])
                        "status 6 when it cannot be written."),
         QStringLiteral("file"));
     parser.addOptions({notifyOption, prometheusOption, outputOption});
+    parser.addPositionalArgument(QStringLiteral("queue"),
+                                 QStringLiteral("Show only these printers, by CUPS queue name."),
+                                 QStringLiteral("[queue...]"));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(ParserError(parser));
@@ -190,7 +216,7 @@ int main(int argc, char* argv[])
         // Qt names the program by the path it was started with; people know it by its name.
         QString help = parser.helpText();
         help.replace(0, help.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 [options]").arg(QLatin1String(PROGRAM)));
+                     QStringLiteral("Usage: %1 [options] [queue...]").arg(QLatin1String(PROGRAM)));
         WriteOut(help.toUtf8());
         return ExitStatus::ALL_FINE;
     }
@@ -199,10 +225,6 @@ int main(int argc, char* argv[])
                      .arg(QLatin1String(PROGRAM), QLatin1String(ORVO_VERSION))
                      .toUtf8());
         return ExitStatus::ALL_FINE;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return UsageError(
-            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
     }
     const bool watching = parser.isSet(watchOption);
     int count = 0;
@@ -234,6 +256,20 @@ int main(int argc, char* argv[])
         (parser.isSet(outputOption) && (!prometheus || parser.value(outputOption).isEmpty()))) {
         return UsageError(QStringLiteral("--notify and --prometheus go alone; --output goes with "
                                          "--prometheus and names a file"));
+    }
+    const QStringList queues = parser.positionalArguments();
+    if (!queues.isEmpty()) {
+        reader.SetQueues(queues);
+        // Checked once, at the start: a watched printer may leave the list later, and then
+        // simply drops out of the view.
+        const StatusSnapshot first = reader.Read();
+        if (!first.listUnknownQueues.isEmpty()) {
+            return UnknownQueues(first);
+        }
+    }
+    if (notify || watching) {
+        // Should the pipe fail, the signals keep their default action and still stop it.
+        StopSignals::Install(&app);
     }
     if (notify) {
         return NotifyMonitor::Run(reader);
