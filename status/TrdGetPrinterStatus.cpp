@@ -227,6 +227,11 @@ void LogUsbExchange(const char* function, const UsbStatusChannel::stExchange& ex
                        QStringLiteral("*** get_device_descriptor failed!"));
         break;
     case UsbStatusChannel::RESULT_NO_DEVICE:
+        if (exchange.bSerialAmbiguous) {
+            WriteStringLog(__FILE__, __LINE__, function,
+                           QStringLiteral("the serial number is cut short and begins the serial "
+                                          "numbers of more than one device"));
+        }
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Cannot open device"));
         break;
     case UsbStatusChannel::RESULT_NO_INTERFACE:

@@ -129,6 +129,7 @@ void RunExchange(UsbExchangeGuard& guard, const stModelInfo& model, const QStrin
     }
     if (!guard.pHandle) {
         out.iResult = UsbStatusChannel::RESULT_NO_DEVICE;
+        out.bSerialAmbiguous = prefixMatches > 1;
         return;
     }
     ReachStep("opened");

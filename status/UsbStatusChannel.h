@@ -45,6 +45,7 @@ public:
         int iDescriptorIndex = -1;        // list index behind RESULT_NO_DESCRIPTOR
         bool bDriverActive = false;
         bool bDriverDetached = false;
+        bool bSerialAmbiguous = false; // behind RESULT_NO_DEVICE: the serial begins two devices'
     };
 
     // Runs the exchange for `request` into `buffer` (BUFFER_SIZE bytes, zeroed here). An
