@@ -33,7 +33,9 @@ function(orvo_add_qtest name)
     if("threaded" IN_LIST T_LABELS)
         set_property(GLOBAL APPEND PROPERTY ORVO_THREADED_TESTS ${name})
     endif()
-    set(env "QT_QPA_PLATFORM=offscreen" ${T_ENVIRONMENT})
+    # English whatever the language of whoever runs the tests: orvo-status speaks the user's.
+    set(env "QT_QPA_PLATFORM=offscreen" "LANG=C.UTF-8" "LANGUAGE=" "LC_ALL=" "LC_MESSAGES="
+            ${T_ENVIRONMENT})
     if(ORVO_SANITIZER STREQUAL "thread")
         list(APPEND env "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1"
                         # glib's slice allocator recycles memory between threads in ways

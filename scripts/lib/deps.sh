@@ -3,7 +3,7 @@
 
 ORVO_PACKAGES=(
     cmake ninja-build g++ clang clang-format-15 pkg-config
-    qtbase5-dev libusb-1.0-0-dev libcups2-dev
+    qtbase5-dev qttools5-dev qttools5-dev-tools libusb-1.0-0-dev libcups2-dev
     cups cups-client cups-bsd
     umockdev libumockdev-dev libglib2.0-dev
     libfuzzer-14-dev libclang-rt-14-dev

@@ -49,6 +49,7 @@ for doc in README.md changelog.gz copyright; do
     expect "$prefix/share/doc/orvo-statusd/$doc"
 done
 expect "$prefix/share/lintian/overrides/orvo-statusd"
+expect "$prefix/share/orvo-statusd/translations/orvo-status_de.qm"
 userunitdir=$(cache_value ORVO_SYSTEMD_USERUNITDIR)
 autostartdir=$(cache_value ORVO_XDG_AUTOSTARTDIR)
 expect "$userunitdir/orvo-status-notify.service"

@@ -216,6 +216,8 @@ private slots:
     void queueNameOutsideDirectory();
     void usage_data();
     void usage();
+    void language_data();
+    void language();
     void watchPicksUpChange_data();
     void watchPicksUpChange();
     void namedQueues_data();
@@ -1015,6 +1017,55 @@ void TestOrvoStatus::usage()
     QVERIFY2(run.baErr.contains(stderrPart), run.baErr.constData());
     if (exitCode == 2) {
         QCOMPARE(run.baErr.count('\n'), 1); // one line, not a usage block
+    }
+}
+
+void TestOrvoStatus::language_data()
+{
+    QTest::addColumn<QStringList>("locale"); // the environment's language variables
+    QTest::addColumn<QStringList>("args");   // --dir DIR added
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList german{"LANG=de_DE.UTF-8"};
+    QTest::newRow("status lines in German")
+        << german << QStringList()
+        << QStringList{"Dienst:       läuft - Lebenszeichen vor ",
+                       "\nLab: Fehler - Papierstau (0x110D), Druckerfehler 0x1200, Druckerfehler "
+                       "0x1107, Druckerwarnung 0x2200; Toner 12 %\n"};
+    QTest::newRow("--help in German")
+        << german << QStringList{"--help"}
+        << QStringList{"Aufruf: orvo-status [Optionen] [Warteschlange...]\n", "\nOptionen:\n",
+                       "Exit-Status:\n  0  alles in Ordnung", "Weiterlaufen und jede Änderung"};
+    QTest::newRow("LC_ALL before LANG")
+        << QStringList{"LANG=de_DE.UTF-8", "LC_ALL=C.UTF-8"} << QStringList()
+        << QStringList{"Service:   alive - heartbeat ", "\nLab: error - paper jam (0x110D)"};
+    QTest::newRow("JSON for scripts stays English")
+        << german << QStringList{"--json"}
+        << QStringList{"\"summary\": \"error - paper jam (0x110D), printer error 0x1200",
+                       "\"text\": \"printer warning 0x2200\"", "\"state\": \"alive\""};
+}
+
+void TestOrvoStatus::language()
+{
+    QFETCH(QStringList, locale);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, expected);
+
+    QVERIFY(MakeNormalDirectory());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : env.keys()) {
+        if (key == "LANG" || key == "LANGUAGE" || key.startsWith("LC_")) {
+            env.remove(key);
+        }
+    }
+    for (const QString& setting : locale) {
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    }
+    const RunResult run = RunTool(args + QStringList{"--dir", m_strDir}, env);
+    QVERIFY(run.bFinished);
+    const QString out = QString::fromUtf8(run.baOut);
+    for (const QString& part : expected) {
+        QVERIFY2(out.contains(part), qPrintable(out));
     }
 }
 

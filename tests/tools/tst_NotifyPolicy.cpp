@@ -4,10 +4,16 @@
 // list. An action is "<subject>/<urgency>" or "<subject>/close"; the service is "service";
 // "@<ms>" is when the policy wants to look again without a change. A step with "unshown" is one
 // whose messages the desktop did not take.
+// Then what the messages say of decoded replies: summary, body, icon and category.
 
+#include "tests/replies/ReplyBuilder.h"
 #include "tools/status/NotifyPolicy.h"
+#include "tools/status/NotifyWording.h"
+#include "tools/status/StatusReader.h"
 
 #include <QtTest>
+
+Q_DECLARE_METATYPE(stPrinterReport)
 
 namespace {
 
@@ -28,7 +34,7 @@ stNotifyInput ParseStep(const QString& step, qint64* nowMs)
              word.section(QLatin1Char(':'), 1).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const bool stops = key.endsWith(QLatin1Char('!'));
             key.remove(QLatin1Char('!'));
-            printer.listConditions << stNotifyCondition{key, key, stops};
+            printer.listConditions << stNotifyCondition{key, key, key, stops, QString(), QString()};
         }
         input.listPrinters << printer;
     }
@@ -49,6 +55,26 @@ QString Render(const QList<stNotifyAction>& actions)
     return out.join(QLatin1Char(' '));
 }
 
+stPrinterReport Decoded(int statusCode, const QVector<quint16>& errors1,
+                        const QVector<quint16>& errors2, int toner)
+{
+    ReplyBuilder builder;
+    builder.setStatusCode(quint8(statusCode)).setErrorCodes1(errors1).setErrorCodes2(errors2);
+    if (toner >= 0) {
+        builder.addSupplyValue(0x1000, quint64(toner), 2);
+    }
+    const QByteArray reply = builder.build();
+    stPrinterReport report;
+    StatusReader::DecodeStatusFile(reply, reply.size(), &report);
+    return report;
+}
+
+QString Shown(const stNotifyMessage& message)
+{
+    return QStringList{message.strSummary, message.strBody, message.strIcon, message.strCategory}
+        .join(QLatin1Char('|'));
+}
+
 } // namespace
 
 class TestNotifyPolicy : public QObject
@@ -58,6 +84,8 @@ class TestNotifyPolicy : public QObject
 private slots:
     void steps_data();
     void steps();
+    void wording_data();
+    void wording();
 };
 
 void TestNotifyPolicy::steps_data()
@@ -135,6 +163,73 @@ void TestNotifyPolicy::steps()
         }
         QCOMPARE(got, expected.at(i));
     }
+}
+
+void TestNotifyPolicy::wording_data()
+{
+    QTest::addColumn<stPrinterReport>("printer");
+    QTest::addColumn<qint64>("listAgeMs");
+    QTest::addColumn<QString>("told");    // summary|body|icon|category
+    QTest::addColumn<QString>("cleared"); // the same once it has cleared
+
+    const QString stops = "Printing has stopped until this is dealt with.\n";
+    const QString error = "|printer-error|device.error";
+    QTest::newRow("jam and an unnamed error: codes in the body")
+        << Decoded(3, {0x1200, 0x110D}, {}, 80) << qint64(60000)
+        << "Q: paper jam, printer error|" + stops +
+               "Paper jam, code 0x110D: remove the jammed paper.\n"
+               "Another error, code 0x1200: see the printer's panel." +
+               error
+        << "Q: ready again|Cleared: paper jam, printer error.|printer|device";
+    QTest::newRow("toner low says the level and is a warning")
+        << Decoded(1, {}, {0x11A0}, 4) << qint64(60000)
+        << "Q: toner low, 4 % left|The printer still prints.\n"
+           "Toner low, code 0x11A0: have a new toner cartridge at hand.|dialog-warning|device"
+        << "Q: ready again|Cleared: toner low.|printer|device";
+    QTest::newRow("two unnamed warnings, one summary word")
+        << Decoded(2, {}, {0x2200, 0x2201}, -1) << qint64(60000)
+        << "Q: printer warning|The printer still prints.\n"
+           "Another warning, code 0x2200: see the printer's panel.\n"
+           "Another warning, code 0x2201: see the printer's panel.|dialog-warning|device"
+        << "Q: ready again|Cleared: printer warning.|printer|device";
+    QTest::newRow("status code without a meaning")
+        << Decoded(7, {}, {}, -1) << qint64(60000)
+        << "Q: unknown status|The printer still prints.\n"
+           "Status 7, which this program does not know: see the printer's panel."
+           "|dialog-warning|device"
+        << "Q: ready again|Cleared: unknown status.|printer|device";
+    stPrinterReport gone;
+    gone.enFileState = StatusFileState::Missing;
+    QTest::newRow("not answering")
+        << gone << qint64(60000)
+        << "Q: not answering|" + stops +
+               "Not answering: check that the printer is switched on and connected." + error
+        << "Q: ready again|Cleared: not answering.|printer|device";
+}
+
+void TestNotifyPolicy::wording()
+{
+    QFETCH(stPrinterReport, printer);
+    QFETCH(qint64, listAgeMs);
+    QFETCH(QString, told);
+    QFETCH(QString, cleared);
+
+    const PrinterCondition condition =
+        PrinterCondition::Classify(printer, ServiceState::Alive, listAgeMs);
+    stNotifyInput input;
+    input.bServiceAlive = true;
+    input.bListRead = true;
+    input.listPrinters << NotifyWording::Printer(QStringLiteral("Q"), condition);
+    NotifyPolicy policy;
+    QList<stNotifyAction> actions = policy.Evaluate(input, 0);
+    QCOMPARE(actions.size(), 1);
+    QCOMPARE(Shown(actions.first().stMessage), told);
+
+    input.listPrinters = {stNotifyPrinter{QStringLiteral("Q"), {}}};
+    policy.Evaluate(input, 1000);
+    actions = policy.Evaluate(input, 1000 + NotifyPolicy::CLEAR_HOLD_MS);
+    QCOMPARE(actions.size(), 1);
+    QCOMPARE(Shown(actions.first().stMessage), cleared);
 }
 
 QTEST_APPLESS_MAIN(TestNotifyPolicy)

@@ -19,6 +19,7 @@ public:
     // printer that needs someone.
     static int For(const StatusSnapshot& snapshot);
 
-    // The table as --help and the man page show it.
+    // The table as --help and the man page show it, in English (translated in the context
+    // "ExitStatus").
     static const char* HelpText();
 };

@@ -15,9 +15,10 @@ enum class NotifyUrgency : quint8
 
 struct stNotifyMessage
 {
-    QString strSummary; // one line, plain text
-    QString strBody;    // plain text
-    QString strIcon;    // a themed icon name
+    QString strSummary;    // one line, plain text
+    QString strLogSummary; // the same in English, for the journal
+    QString strBody;       // plain text
+    QString strIcon;       // a themed icon name
     QString strCategory;
     NotifyUrgency enUrgency = NotifyUrgency::Normal;
 };

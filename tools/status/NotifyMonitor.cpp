@@ -1,5 +1,6 @@
 #include "tools/status/NotifyMonitor.h"
 
+#include "tools/status/NotifyWording.h"
 #include "tools/status/PrinterCondition.h"
 #include "tools/status/StatusFormatter.h"
 
@@ -24,13 +25,13 @@ QString ServiceProblem(const stHeartbeatReport& hb)
     case ServiceState::Alive:
         return QString();
     case ServiceState::Stale:
-        return QStringLiteral("last heartbeat %1").arg(StatusFormatter::Age(hb.iAgeMs));
+        return NotifyMonitor::tr("last heartbeat %1").arg(StatusFormatter::Age(hb.iAgeMs));
     case ServiceState::NotRunning:
-        return QStringLiteral("no heartbeat");
+        return NotifyMonitor::tr("no heartbeat");
     case ServiceState::Unknown:
         break;
     }
-    return QStringLiteral("heartbeat unreadable");
+    return NotifyMonitor::tr("heartbeat unreadable");
 }
 
 } // namespace
@@ -92,13 +93,7 @@ stNotifyInput NotifyMonitor::PolicyInput(const StatusSnapshot& snapshot)
     for (const stPrinterReport& report : snapshot.listPrinters) {
         const PrinterCondition condition =
             PrinterCondition::Classify(report, snapshot.stHeartbeat.enState, listAgeMs);
-        stNotifyPrinter printer;
-        printer.strQueue = report.strName;
-        for (const stCondition& active : condition.Conditions()) {
-            printer.listConditions << stNotifyCondition{
-                active.strKey, active.strText, active.enSeverity == SEVERITY_STOPS_PRINTING};
-        }
-        input.listPrinters << printer;
+        input.listPrinters << NotifyWording::Printer(report.strName, condition);
     }
     return input;
 }
@@ -131,8 +126,9 @@ void NotifyMonitor::Apply(const QList<stNotifyAction>& actions)
             }
             continue;
         }
-        // One line per message in the journal: "why did I (not) hear about it?" has an answer.
-        const QString summary = StatusFormatter::Printable(action.stMessage.strSummary);
+        // One line per message in the journal, in English: "why did I (not) hear about it?" has
+        // an answer.
+        const QString summary = StatusFormatter::Printable(action.stMessage.strLogSummary);
         const quint32 id =
             m_pNotifier->Show(m_hashIds.value(action.strSubject), action.stMessage, &error);
         if (id == 0) {

@@ -5,16 +5,33 @@
 
 namespace {
 
-const char* const ICON_ATTENTION = "printer-error";
+// Icon names of the freedesktop icon naming specification, categories of the notification
+// specification. It has no warning category: a warning is a plain "device" notification.
+const char* const ICON_ERROR = "printer-error";
+const char* const ICON_WARNING = "dialog-warning";
 const char* const ICON_FINE = "printer";
 const char* const CATEGORY_ERROR = "device.error";
-const char* const CATEGORY_FINE = "device";
+const char* const CATEGORY_DEVICE = "device";
 
-QString Words(const QList<stNotifyCondition>& conditions)
+enum class WordsFor
+{
+    Summary,
+    Journal,
+    Cleared,
+};
+
+// Each once: two unnamed error codes are both "printer error" in a summary.
+QString Words(const QList<stNotifyCondition>& conditions, WordsFor use)
 {
     QStringList words;
     for (const stNotifyCondition& condition : conditions) {
-        words << condition.strWords;
+        QString word = use == WordsFor::Journal ? condition.strLogWords : condition.strWords;
+        if (use == WordsFor::Cleared && !condition.strName.isEmpty()) {
+            word = condition.strName;
+        }
+        if (!words.contains(word)) {
+            words << word;
+        }
     }
     return words.join(QStringLiteral(", "));
 }
@@ -29,14 +46,25 @@ stNotifyAction Attention(const QString& queue, const QList<stNotifyCondition>& c
     stNotifyAction action;
     action.strSubject = queue;
     stNotifyMessage& message = action.stMessage;
-    message.strSummary = QStringLiteral("%1: %2").arg(queue, Words(conditions));
-    message.strBody = stops ? QStringLiteral("Printing has stopped until this is dealt with.")
-                            : QStringLiteral("The printer still prints.");
-    if (!cleared.isEmpty()) {
-        message.strBody += QStringLiteral(" Cleared: %1.").arg(Words(cleared));
+    // The summary says what happened; codes and what to do go to the body.
+    message.strSummary =
+        NotifyPolicy::tr("%1: %2").arg(queue, Words(conditions, WordsFor::Summary));
+    message.strLogSummary =
+        QStringLiteral("%1: %2").arg(queue, Words(conditions, WordsFor::Journal));
+    QStringList body;
+    body << (stops ? NotifyPolicy::tr("Printing has stopped until this is dealt with.")
+                   : NotifyPolicy::tr("The printer still prints."));
+    for (const stNotifyCondition& condition : conditions) {
+        if (!condition.strDetail.isEmpty()) {
+            body << condition.strDetail;
+        }
     }
-    message.strIcon = QLatin1String(ICON_ATTENTION);
-    message.strCategory = QLatin1String(CATEGORY_ERROR);
+    if (!cleared.isEmpty()) {
+        body << NotifyPolicy::tr("Cleared: %1.").arg(Words(cleared, WordsFor::Cleared));
+    }
+    message.strBody = body.join(QLatin1Char('\n'));
+    message.strIcon = QLatin1String(stops ? ICON_ERROR : ICON_WARNING);
+    message.strCategory = QLatin1String(stops ? CATEGORY_ERROR : CATEGORY_DEVICE);
     message.enUrgency = stops ? NotifyUrgency::Critical : NotifyUrgency::Normal;
     return action;
 }
@@ -46,10 +74,12 @@ stNotifyAction Cleared(const QString& queue, const QList<stNotifyCondition>& cle
     stNotifyAction action;
     action.strSubject = queue;
     stNotifyMessage& message = action.stMessage;
-    message.strSummary = QStringLiteral("%1: %2 cleared").arg(queue, Words(cleared));
-    message.strBody = QStringLiteral("Nothing on this printer needs attention now.");
+    const char* const summary = QT_TRANSLATE_NOOP("NotifyPolicy", "%1: ready again");
+    message.strSummary = NotifyPolicy::tr(summary).arg(queue);
+    message.strLogSummary = QString::fromUtf8(summary).arg(queue);
+    message.strBody = NotifyPolicy::tr("Cleared: %1.").arg(Words(cleared, WordsFor::Cleared));
     message.strIcon = QLatin1String(ICON_FINE);
-    message.strCategory = QLatin1String(CATEGORY_FINE);
+    message.strCategory = QLatin1String(CATEGORY_DEVICE);
     message.enUrgency = NotifyUrgency::Low;
     return action;
 }
@@ -58,19 +88,24 @@ stNotifyAction Service(bool alive, const QString& problem)
 {
     stNotifyAction action;
     stNotifyMessage& message = action.stMessage;
+    message.strCategory = QLatin1String(CATEGORY_DEVICE);
     if (alive) {
-        message.strSummary = QStringLiteral("Printer status service running again");
-        message.strBody = QStringLiteral("Printer states are up to date again.");
+        const char* const summary =
+            QT_TRANSLATE_NOOP("NotifyPolicy", "Printer status service running again");
+        message.strSummary = NotifyPolicy::tr(summary);
+        message.strLogSummary = QString::fromUtf8(summary);
+        message.strBody = NotifyPolicy::tr("Printer states are up to date again.");
         message.strIcon = QLatin1String(ICON_FINE);
-        message.strCategory = QLatin1String(CATEGORY_FINE);
         message.enUrgency = NotifyUrgency::Low;
     } else {
-        message.strSummary = QStringLiteral("Printer status service not running");
-        message.strBody = QStringLiteral("Printer states are not updated (%1). An administrator "
-                                         "can start it with: systemctl start orvo-statusd")
+        const char* const summary =
+            QT_TRANSLATE_NOOP("NotifyPolicy", "Printer status service not running");
+        message.strSummary = NotifyPolicy::tr(summary);
+        message.strLogSummary = QString::fromUtf8(summary);
+        message.strBody = NotifyPolicy::tr("Printer states are not updated (%1). An administrator "
+                                           "can start it with: systemctl start orvo-statusd")
                               .arg(problem);
-        message.strIcon = QLatin1String(ICON_ATTENTION);
-        message.strCategory = QLatin1String(CATEGORY_ERROR);
+        message.strIcon = QLatin1String(ICON_WARNING);
         message.enUrgency = NotifyUrgency::Normal;
     }
     return action;

@@ -2,6 +2,7 @@
 
 #include "tools/status/NotifyMessage.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -31,9 +32,14 @@
 //   is true by then. A condition that was never shown is never told as cleared.
 struct stNotifyCondition
 {
-    QString strKey;   // stable key, e.g. "paper-out"
-    QString strWords; // e.g. "paper out"
+    QString strKey;      // stable key, e.g. "paper-out"
+    QString strWords;    // what happened, for the summary: "paper out", "toner low, 4 % left"
+    QString strLogWords; // the same in English, for the journal
     bool bStopsPrinting = false;
+    // For the body, with the code and what to do: "Paper out, code 0x1106: load paper."
+    QString strDetail;
+    // What cleared, without a level that is no longer true: "toner low"; empty: strWords.
+    QString strName;
 };
 
 struct stNotifyPrinter
@@ -63,8 +69,11 @@ struct stNotifyAction
     stNotifyMessage stMessage;
 };
 
+// The messages' words are for people: in the user's language once a translator is installed.
 class NotifyPolicy
 {
+    Q_DECLARE_TR_FUNCTIONS(NotifyPolicy)
+
 public:
     static constexpr qint64 CLEAR_HOLD_MS = 20000;
     static constexpr qint64 RETRY_MS = 3000;

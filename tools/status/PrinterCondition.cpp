@@ -1,6 +1,7 @@
 #include "tools/status/PrinterCondition.h"
 
 #include "protocol/SuppliesType.h"
+#include "tools/status/StatusFormatter.h"
 
 #include <QStringList>
 
@@ -10,7 +11,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
     PrinterCondition result;
     if (service != ServiceState::Alive) {
         result.m_enState = PrinterState::Unknown;
-        result.m_strReason = QStringLiteral("the service is not running");
+        result.m_strReason = tr("the service is not running");
         return result;
     }
     if (printer.enFileState == StatusFileState::Missing) {
@@ -18,7 +19,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         // only just listed has simply not been asked yet.
         if (listAgeMs >= 0 && listAgeMs < FIRST_REPLY_GRACE_MS) {
             result.m_enState = PrinterState::NoStatus;
-            result.m_strReason = QStringLiteral("waiting for the first reply");
+            result.m_strReason = tr("waiting for the first reply");
         } else {
             result.m_enState = PrinterState::Unreachable;
             stCondition condition;
@@ -66,7 +67,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         condition.strText = QString::fromStdString(entry.strText);
         condition.enSeverity = entry.enSeverity;
         condition.bHasCode = entry.bHasCode;
-        condition.ulCode = entry.ulCode;
+        condition.ulCode = entry.bHasCode ? entry.ulCode : printer.ulStatusCode;
         result.m_listConditions.append(condition);
     }
 
@@ -88,20 +89,30 @@ bool PrinterCondition::NeedsAttention() const
            (m_enState != PrinterState::Ready && m_enState != PrinterState::Printing);
 }
 
+int PrinterCondition::TonerPercent() const
+{
+    for (const stSupplyLevel& supply : m_listSupplies) {
+        if (supply.strName == QLatin1String("toner")) {
+            return supply.iPercent;
+        }
+    }
+    return -1;
+}
+
 QString PrinterCondition::Phrase() const
 {
     if (m_enState == PrinterState::Unreachable) {
-        return QStringLiteral("unreachable (not answering)");
+        return tr("unreachable (not answering)");
     }
     if (!m_listConditions.isEmpty()) {
         QStringList texts;
         for (const stCondition& condition : m_listConditions) {
-            texts << condition.strText;
+            texts << ConditionText(condition);
         }
         return texts.join(QStringLiteral(", "));
     }
     if (!m_strReason.isEmpty()) {
-        return QStringLiteral("%1 (%2)").arg(StateWord(m_enState), m_strReason);
+        return tr("%1 (%2)").arg(StateWord(m_enState), m_strReason);
     }
     return StateWord(m_enState);
 }
@@ -111,27 +122,78 @@ QString PrinterCondition::Summary() const
     QString out = StateWord(m_enState);
     QStringList details;
     for (const stCondition& condition : m_listConditions) {
-        details << condition.strText;
+        details << ConditionText(condition);
     }
     if (!m_strReason.isEmpty()) {
         details << m_strReason;
     }
     if (!details.isEmpty()) {
-        out += QStringLiteral(" - ") + details.join(QStringLiteral(", "));
+        out = tr("%1 - %2").arg(out, details.join(QStringLiteral(", ")));
     }
-    QStringList supplies;
-    for (const stSupplyLevel& supply : m_listSupplies) {
-        if (supply.iPercent >= 0) {
-            supplies << QStringLiteral("%1 %2 %").arg(supply.strName).arg(supply.iPercent);
-        }
-    }
-    if (!supplies.isEmpty()) {
-        out += QStringLiteral("; ") + supplies.join(QStringLiteral(", "));
+    const int toner = TonerPercent();
+    if (toner >= 0) {
+        out = tr("%1; toner %2 %").arg(out, QString::number(toner));
     }
     return out;
 }
 
+QString PrinterCondition::ConditionText(const stCondition& condition)
+{
+    const QString code = StatusFormatter::Hex(condition.ulCode, 4);
+    const QString& key = condition.strKey;
+    if (key == QLatin1String("unknown-status")) {
+        return tr("unknown printer status %1").arg(condition.ulCode);
+    }
+    if (key == QLatin1String(ReplyCondition::UNREACHABLE_KEY)) {
+        return tr("not answering");
+    }
+    if (!condition.bHasCode) {
+        if (key == QLatin1String("printer-error")) {
+            return tr("printer error");
+        }
+        if (key == QLatin1String("printer-warning")) {
+            return tr("printer warning");
+        }
+    } else if (key == QLatin1String("paper-out")) {
+        return tr("paper out (%1)").arg(code);
+    } else if (key == QLatin1String("jam")) {
+        return tr("paper jam (%1)").arg(code);
+    } else if (key == QLatin1String("cover-open")) {
+        return tr("cover open (%1)").arg(code);
+    } else if (key == QLatin1String("toner-empty")) {
+        return tr("toner empty (%1)").arg(code);
+    } else if (key == QLatin1String("toner-low")) {
+        return tr("toner low (%1)").arg(code);
+    } else if (key == QLatin1String("other-error")) {
+        return tr("printer error %1").arg(code);
+    } else if (key == QLatin1String("other-warning")) {
+        return tr("printer warning %1").arg(code);
+    }
+    return condition.strText;
+}
+
 QString PrinterCondition::StateWord(PrinterState state)
+{
+    switch (state) {
+    case PrinterState::Ready:
+        return tr("ready");
+    case PrinterState::Printing:
+        return tr("printing");
+    case PrinterState::Warning:
+        return tr("warning");
+    case PrinterState::Error:
+        return tr("error");
+    case PrinterState::NoStatus:
+        return tr("no status");
+    case PrinterState::Unreachable:
+        return tr("unreachable");
+    case PrinterState::Unknown:
+        break;
+    }
+    return tr("unknown");
+}
+
+QString PrinterCondition::StateKey(PrinterState state)
 {
     switch (state) {
     case PrinterState::Ready:
@@ -143,18 +205,13 @@ QString PrinterCondition::StateWord(PrinterState state)
     case PrinterState::Error:
         return QStringLiteral("error");
     case PrinterState::NoStatus:
-        return QStringLiteral("no status");
+        return QStringLiteral("no-status");
     case PrinterState::Unreachable:
         return QStringLiteral("unreachable");
     case PrinterState::Unknown:
         break;
     }
     return QStringLiteral("unknown");
-}
-
-QString PrinterCondition::StateKey(PrinterState state)
-{
-    return StateWord(state).replace(QLatin1Char(' '), QLatin1Char('-'));
 }
 
 QString PrinterCondition::SeverityKey(enConditionSeverity severity)

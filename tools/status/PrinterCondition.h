@@ -3,6 +3,7 @@
 #include "protocol/ReplyCondition.h"
 #include "tools/status/StatusSnapshot.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -28,10 +29,12 @@ struct stCondition
 {
     QString strKey;       // stable: those of stReplyCondition, and "unreachable"
     QString strIppReason; // its printer-state-reasons keyword: "media-jam-error"
-    QString strText;      // for people, with the code where there is one: "paper jam (0x110D)"
+    QString strText;      // always English, as scripts read it: "paper jam (0x110D)"
     enConditionSeverity enSeverity = SEVERITY_WARNING;
     bool bHasCode = false;
-    quint64 ulCode = 0; // the printer's error code (or status code) the condition comes from
+    // The printer's error code the condition comes from; for "unknown-status" (no bHasCode) the
+    // status code.
+    quint64 ulCode = 0;
 };
 
 struct stSupplyLevel
@@ -43,6 +46,8 @@ struct stSupplyLevel
 
 class PrinterCondition
 {
+    Q_DECLARE_TR_FUNCTIONS(PrinterCondition)
+
 public:
     // A listed printer without a status file is given this long to answer for the first time
     // (counted from the printer list's last change) before it is called unreachable.
@@ -61,12 +66,19 @@ public:
     // Anything but a ready or printing printer without active conditions.
     bool NeedsAttention() const;
 
+    // The toner level in percent; -1 when the reply carries none.
+    int TonerPercent() const;
+
+    // The words of Phrase, Summary, StateWord and ConditionText are for people: in the user's
+    // language once a translator is installed. The keys never are.
     // The state and conditions in a few words, as a change is told: "ready",
     // "paper out (0x1106)", "unknown (the service is not running)".
     QString Phrase() const;
     // The whole line after the queue name: "error - paper jam (0x110D); toner 80 %".
     QString Summary() const;
 
+    // "paper jam (0x110D)", "printer error 0x1200": strText in the user's language.
+    static QString ConditionText(const stCondition& condition);
     static QString StateWord(PrinterState state); // "ready", "no status", ...
     static QString StateKey(PrinterState state);  // "ready", "no-status", ...
     static QString SeverityKey(enConditionSeverity severity);

@@ -21,7 +21,7 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
     DIR* dir = ::opendir(dirPath.constData());
     if (dir == nullptr) {
         if (errno != ENOENT) {
-            skipped << QStringLiteral("cannot look at the CUPS queues in %1: %2")
+            skipped << tr("cannot look at the CUPS queues in %1: %2")
                            .arg(ppdDir, QString::fromLocal8Bit(std::strerror(errno)));
         }
         return skipped;
@@ -54,15 +54,15 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
         }
         QString reason = QueueNameCheck::Problem(name);
         if (reason.isEmpty()) {
-            reason = QStringLiteral("not in the printer list (not a USB or network queue, or "
-                                    "made since the service last looked)");
+            reason = tr("not in the printer list (not a USB or network queue, or "
+                        "made since the service last looked)");
         }
         skipped << QStringLiteral("%1 (%2): %3").arg(DisplayName(name), model, reason);
     }
     ::closedir(dir);
     if (unreadable) {
-        skipped << QStringLiteral("cannot read every PPD in %1: run as root to see all queues the "
-                                  "service skips")
+        skipped << tr("cannot read every PPD in %1: run as root to see all queues the "
+                      "service skips")
                        .arg(ppdDir);
     }
     skipped.sort();

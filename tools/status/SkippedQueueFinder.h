@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +12,8 @@
 // and shown with its odd bytes escaped.
 class SkippedQueueFinder
 {
+    Q_DECLARE_TR_FUNCTIONS(SkippedQueueFinder)
+
 public:
     // ppdDir ends with a slash; listed holds the queue names in the printer list.
     static QStringList Find(const QString& ppdDir, const QStringList& listed);

@@ -6,12 +6,12 @@ namespace {
 
 QString ListPhrase(const stPrinterListReport& list)
 {
-    return list.bRead ? QString() : QStringLiteral("unreadable (%1)").arg(list.strProblem);
+    return list.bRead ? QString() : StatusChanges::tr("unreadable (%1)").arg(list.strProblem);
 }
 
 QString ListWord(const QString& phrase)
 {
-    return phrase.isEmpty() ? QStringLiteral("read") : phrase;
+    return phrase.isEmpty() ? StatusChanges::tr("read") : phrase;
 }
 
 } // namespace
@@ -19,7 +19,7 @@ QString ListWord(const QString& phrase)
 QList<StatusChanges::stChange> StatusChanges::Update(const StatusSnapshot& snapshot)
 {
     QList<stChange> changes;
-    const QString service = StatusFormatter::ServiceStateName(snapshot.stHeartbeat.enState);
+    const QString service = StatusFormatter::ServiceStateWord(snapshot.stHeartbeat.enState);
     if (!m_bStarted || service != m_strService) {
         stChange change;
         change.enWhat = SUBJECT_SERVICE;
@@ -86,10 +86,10 @@ QStringList StatusChanges::Lines(const StatusSnapshot& snapshot, const QDateTime
         QString who;
         switch (change.enWhat) {
         case SUBJECT_SERVICE:
-            who = QStringLiteral("service");
+            who = tr("service");
             break;
         case SUBJECT_PRINTER_LIST:
-            who = QStringLiteral("printer list");
+            who = tr("printer list");
             break;
         case SUBJECT_PRINTER:
             who = StatusFormatter::Printable(change.strQueue);
@@ -98,7 +98,7 @@ QStringList StatusChanges::Lines(const StatusSnapshot& snapshot, const QDateTime
         QString what;
         if (first && change.enWhat == SUBJECT_SERVICE) {
             // ServiceLine escapes what it takes from the files itself.
-            lines << QStringLiteral("%1 service: %2")
+            lines << tr("%1 service: %2")
                          .arg(time, StatusFormatter::ServiceLine(snapshot.stHeartbeat));
             continue;
         }
@@ -107,13 +107,13 @@ QStringList StatusChanges::Lines(const StatusSnapshot& snapshot, const QDateTime
         } else if (first) {
             what = change.strAfter;
         } else if (change.strBefore.isEmpty()) {
-            what = QStringLiteral("listed, %1").arg(change.strAfter);
+            what = tr("listed, %1").arg(change.strAfter);
         } else if (change.strAfter.isEmpty()) {
-            what = QStringLiteral("no longer listed");
+            what = tr("no longer listed");
         } else {
-            what = QStringLiteral("%1 -> %2").arg(change.strBefore, change.strAfter);
+            what = tr("%1 -> %2").arg(change.strBefore, change.strAfter);
         }
-        lines << QStringLiteral("%1 %2: %3").arg(time, who, StatusFormatter::Printable(what));
+        lines << tr("%1 %2: %3").arg(time, who, StatusFormatter::Printable(what));
     }
     return lines;
 }

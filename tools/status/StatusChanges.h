@@ -3,15 +3,18 @@
 #include "tools/status/PrinterCondition.h"
 #include "tools/status/StatusSnapshot.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QList>
 #include <QStringList>
 
 // Turns successive snapshots into events: what the service and each printer were, and what they
 // are now. The heartbeat's beat is no event; a service that stops is, and so is every printer that
-// becomes unknown with it.
+// becomes unknown with it. The words are for people, in their language.
 class StatusChanges
 {
+    Q_DECLARE_TR_FUNCTIONS(StatusChanges)
+
 public:
     enum enSubject
     {

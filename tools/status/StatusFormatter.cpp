@@ -30,24 +30,25 @@ QString StatusFormatter::Format(const StatusSnapshot& snapshot, bool verbose)
 {
     QString out;
     if (verbose) {
-        out += QStringLiteral("Directory: %1\n").arg(Printable(snapshot.strDir));
+        out += tr("Directory: %1").arg(Printable(snapshot.strDir)) + QLatin1Char('\n');
     }
-    out += QStringLiteral("Service:   %1\n").arg(ServiceLine(snapshot.stHeartbeat));
+    out += tr("Service:   %1").arg(ServiceLine(snapshot.stHeartbeat)) + QLatin1Char('\n');
 
     const stPrinterListReport& list = snapshot.stList;
     if (!list.bRead) {
-        out += QStringLiteral("Printers:  unknown (%1)\n").arg(Printable(list.strProblem));
+        out += tr("Printers:  unknown (%1)").arg(Printable(list.strProblem)) + QLatin1Char('\n');
     } else if (verbose || list.iCount == 0) {
-        out += list.iCount == 0 ? QStringLiteral("Printers:  none listed\n")
-                                : QStringLiteral("Printers:  %1\n").arg(list.iCount);
+        out += (list.iCount == 0 ? tr("Printers:  none listed")
+                                 : tr("Printers:  %1").arg(list.iCount)) +
+               QLatin1Char('\n');
     }
     for (const QString& warning : list.listWarnings) {
-        out += QStringLiteral("Warning:   %1\n").arg(Printable(warning));
+        out += tr("Warning:   %1").arg(Printable(warning)) + QLatin1Char('\n');
     }
     for (const QString& skipped : snapshot.listSkippedQueues) {
         if (verbose) {
             // Already printable: the finder escapes the bytes of a name itself.
-            out += QStringLiteral("Skipped:   %1\n").arg(skipped);
+            out += tr("Skipped:   %1").arg(skipped) + QLatin1Char('\n');
         }
     }
     for (const stPrinterReport& printer : snapshot.listPrinters) {
@@ -67,97 +68,99 @@ QString StatusFormatter::Format(const StatusSnapshot& snapshot, bool verbose)
 
 QString StatusFormatter::ServiceLine(const stHeartbeatReport& hb)
 {
-    const QString state = ServiceStateName(hb.enState);
+    const QString state = ServiceStateWord(hb.enState);
     if (hb.strStamp.isEmpty()) {
-        return QStringLiteral("%1 - %2").arg(state, Printable(hb.strProblem));
+        return tr("%1 - %2").arg(state, Printable(hb.strProblem));
     }
     if (hb.enState == ServiceState::Alive) {
-        return QStringLiteral("%1 - heartbeat %2").arg(state, Age(hb.iAgeMs));
+        return tr("%1 - heartbeat %2").arg(state, Age(hb.iAgeMs));
     }
     if (hb.iAgeMs < 0) {
-        return QStringLiteral("%1 - last heartbeat %2, ahead of this machine's clock; the service "
-                              "is not running")
+        return tr("%1 - last heartbeat %2, ahead of this machine's clock; the service is not "
+                  "running")
             .arg(state, Age(hb.iAgeMs));
     }
     if (hb.iAgeMs > CLOCK_FAR_OFF_MS) {
-        return QStringLiteral("%1 - last heartbeat %2 (%3): the clock is far off, or the service "
-                              "has not run for a long time")
+        return tr("%1 - last heartbeat %2 (%3): the clock is far off, or the service has not run "
+                  "for a long time")
             .arg(state, Age(hb.iAgeMs), Printable(hb.strStamp));
     }
-    return QStringLiteral("%1 - last heartbeat %2; the service is not running")
-        .arg(state, Age(hb.iAgeMs));
+    return tr("%1 - last heartbeat %2; the service is not running").arg(state, Age(hb.iAgeMs));
 }
 
 QString StatusFormatter::Age(qint64 ms)
 {
-    // Rounded down, as people read a clock; the unit grows with the span.
+    // Rounded down, as people read a clock; the unit grows with the span. Whole phrases, because
+    // a language may inflect the unit by the direction ("vor 2 Tagen", "in 2 Tagen").
     const qint64 span = qAbs(ms) / 1000;
-    QString text;
+    const bool ahead = ms < 0;
     if (span < 120) {
-        text = QStringLiteral("%1 s").arg(span);
-    } else if (span < 120 * 60) {
-        text = QStringLiteral("%1 min").arg(span / 60);
-    } else if (span < 48 * 3600) {
-        text = QStringLiteral("%1 h").arg(span / 3600);
-    } else if (span < 2LL * 365 * 86400) {
-        text = QStringLiteral("%1 days").arg(span / 86400);
-    } else {
-        text = QStringLiteral("%1 years").arg(span / (365 * 86400));
+        return (ahead ? tr("in %1 s") : tr("%1 s ago")).arg(span);
     }
-    return ms < 0 ? QStringLiteral("in ") + text : text + QStringLiteral(" ago");
+    if (span < 120 * 60) {
+        return (ahead ? tr("in %1 min") : tr("%1 min ago")).arg(span / 60);
+    }
+    if (span < 48 * 3600) {
+        return (ahead ? tr("in %1 h") : tr("%1 h ago")).arg(span / 3600);
+    }
+    if (span < 2LL * 365 * 86400) {
+        return (ahead ? tr("in %1 days") : tr("%1 days ago")).arg(span / 86400);
+    }
+    return (ahead ? tr("in %1 years") : tr("%1 years ago")).arg(span / (365 * 86400));
 }
 
 void StatusFormatter::FormatRawFields(const stPrinterReport& printer, QString* out)
 {
-    Line(out, QStringLiteral("Queue"), Printable(printer.strName));
-    Line(out, QStringLiteral("Model"), Printable(printer.strModel));
-    Line(out, QStringLiteral("Connection"), ConnectionName(printer));
-    Line(out, QStringLiteral("Port"), Printable(printer.strPort));
-    Line(out, QStringLiteral("URI"), Printable(printer.strURI));
+    Line(out, tr("Queue"), Printable(printer.strName));
+    Line(out, tr("Model"), Printable(printer.strModel));
+    const QString connection = ConnectionName(printer);
+    Line(out, tr("Connection"),
+         connection == QLatin1String("network") ? tr("network") : connection);
+    Line(out, tr("Port"), Printable(printer.strPort));
+    Line(out, tr("URI"), Printable(printer.strURI));
 
     QString file;
     if (printer.strFileName.isEmpty()) {
         file = Printable(printer.strFileProblem);
     } else if (printer.enFileState == StatusFileState::Decoded) {
-        file = QStringLiteral("%1, %2 bytes")
-                   .arg(Printable(printer.strFileName))
-                   .arg(printer.iFileSize);
+        file = tr("%1, %2 bytes")
+                   .arg(Printable(printer.strFileName), QString::number(printer.iFileSize));
     } else {
         file = QStringLiteral("%1: %2").arg(Printable(printer.strFileName),
                                             Printable(printer.strFileProblem));
     }
-    Line(out, QStringLiteral("Status file"), file);
+    Line(out, tr("Status file"), file);
 
     if (printer.bHasStatus) {
-        Line(out, QStringLiteral("Status"),
+        Line(out, tr("Status"),
              QStringLiteral("%1 = %2").arg(printer.iStatus).arg(printer.strStatusLabel));
     } else {
-        Line(out, QStringLiteral("Status"), printer.strStatusLabel);
+        Line(out, tr("Status"), printer.strStatusLabel);
     }
     if (printer.enFileState != StatusFileState::Decoded) {
         return;
     }
-    Line(out, QStringLiteral("Status text"), Printable(printer.strStatusText));
-    Line(out, QStringLiteral("Info 1"), Printable(printer.strInfo1));
-    Line(out, QStringLiteral("Info 2"), Printable(printer.strInfo2));
-    Line(out, QStringLiteral("Info 3"), Printable(printer.strInfo3));
-    Line(out, QStringLiteral("Errors 1"), ErrorList(printer.listErrors1));
-    Line(out, QStringLiteral("Errors 2"), ErrorList(printer.listErrors2));
-    Line(out, QStringLiteral("Supplies text"), Printable(printer.strSuppliesText));
-    Line(out, QStringLiteral("Toner type"), QString::number(printer.iTonerType));
+    Line(out, tr("Status text"), Printable(printer.strStatusText));
+    Line(out, tr("Info 1"), Printable(printer.strInfo1));
+    Line(out, tr("Info 2"), Printable(printer.strInfo2));
+    Line(out, tr("Info 3"), Printable(printer.strInfo3));
+    Line(out, tr("Errors 1"), ErrorList(printer.listErrors1));
+    Line(out, tr("Errors 2"), ErrorList(printer.listErrors2));
+    Line(out, tr("Supplies text"), Printable(printer.strSuppliesText));
+    Line(out, tr("Toner type"), QString::number(printer.iTonerType));
     QStringList values;
     for (const stSupplyEntry& supply : printer.listSupplies) {
         if (supply.bCarried) {
             values << QStringLiteral("%1=%2").arg(Hex(supply.usType, 4)).arg(supply.ulValue);
         }
     }
-    Line(out, QStringLiteral("Supplies"), values.join(QLatin1Char(' ')));
+    Line(out, tr("Supplies"), values.join(QLatin1Char(' ')));
 }
 
 QString StatusFormatter::ErrorList(const QList<stErrorEntry>& errors)
 {
     if (errors.isEmpty()) {
-        return QStringLiteral("none");
+        return tr("none");
     }
     QStringList items;
     for (const stErrorEntry& error : errors) {
@@ -179,6 +182,21 @@ QString StatusFormatter::ServiceStateName(ServiceState state)
         break;
     }
     return QStringLiteral("unknown");
+}
+
+QString StatusFormatter::ServiceStateWord(ServiceState state)
+{
+    switch (state) {
+    case ServiceState::Alive:
+        return tr("alive");
+    case ServiceState::Stale:
+        return tr("stale");
+    case ServiceState::NotRunning:
+        return tr("not running");
+    case ServiceState::Unknown:
+        break;
+    }
+    return tr("unknown");
 }
 
 QString StatusFormatter::ConnectionName(const stPrinterReport& printer)

@@ -2,15 +2,18 @@
 
 #include "tools/status/StatusSnapshot.h"
 
+#include <QCoreApplication>
 #include <QString>
 
 // Renders a snapshot as readable text: a service line, then one line per printer in words
 // ("Office: error - paper jam (0x110D); toner 80 %"); verbose adds the directory, the printer
 // list's state and the raw fields of each reply under its printer's line. Texts from the files are
 // shown with control characters escaped, so a foreign file or a printer's reply cannot drive the
-// terminal.
+// terminal. Its words are for people: in the user's language once a translator is installed.
 class StatusFormatter
 {
+    Q_DECLARE_TR_FUNCTIONS(StatusFormatter)
+
 public:
     static QString Format(const StatusSnapshot& snapshot, bool verbose);
 
@@ -20,8 +23,10 @@ public:
     // How long ago: "3 s ago", "5 min ago", "2 days ago", "in 1 h" (ahead of this clock).
     static QString Age(qint64 ms);
 
-    // The service line's state word: "alive", "stale", "not running" or "unknown".
+    // The service's state as scripts read it: "alive", "stale", "not running" or "unknown".
     static QString ServiceStateName(ServiceState state);
+    // The same for people, as the service line says it.
+    static QString ServiceStateWord(ServiceState state);
     // "USB", "network", or the value as written with a note.
     static QString ConnectionName(const stPrinterReport& printer);
     // "0x1A2B".

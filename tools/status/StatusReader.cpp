@@ -56,8 +56,8 @@ ReadResult ReadCapped(const QString& path, qint64 cap, QByteArray* data, qint64*
     }
     struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        *error = S_ISDIR(info.st_mode) ? QStringLiteral("it is a directory")
-                                       : QStringLiteral("not a regular file");
+        *error = S_ISDIR(info.st_mode) ? StatusReader::tr("it is a directory")
+                                       : StatusReader::tr("not a regular file");
         ::close(fd);
         return ReadResult::Failed;
     }
@@ -108,7 +108,7 @@ int MemoryCopy(const QByteArray& content, QString* path, QString* error)
         }
         if (put <= 0) {
             return fail(put < 0 ? QString::fromLocal8Bit(std::strerror(errno))
-                                : QStringLiteral("nothing written"));
+                                : StatusReader::tr("nothing written"));
         }
         done += put;
     }
@@ -123,7 +123,7 @@ int MemoryCopy(const QByteArray& content, QString* path, QString* error)
     struct stat byPath = {};
     if (::fstat(fd, &byFd) != 0 || ::stat(QFile::encodeName(*path).constData(), &byPath) != 0 ||
         byFd.st_dev != byPath.st_dev || byFd.st_ino != byPath.st_ino) {
-        return fail(QStringLiteral("%1 does not lead to it (is /proc mounted?)").arg(*path));
+        return fail(StatusReader::tr("%1 does not lead to it (is /proc mounted?)").arg(*path));
     }
     return fd;
 }
@@ -141,7 +141,7 @@ QString SettingText(const QSettings& settings, const QString& key)
 
 QString SizeText(qint64 size)
 {
-    return size == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(size);
+    return size == 1 ? StatusReader::tr("1 byte") : StatusReader::tr("%1 bytes").arg(size);
 }
 
 QList<stErrorEntry> MapErrors(const std::vector<std::uint64_t>& codes)
@@ -173,9 +173,9 @@ StatusSnapshot StatusReader::Read() const
     snapshot.bDirExists = dirInfo.isDir();
     if (!snapshot.bDirExists) {
         snapshot.stList.strProblem =
-            dirInfo.exists() ? QStringLiteral("%1 is not a directory").arg(m_strDir)
-                             : QStringLiteral("directory %1 does not exist").arg(m_strDir);
-        snapshot.stHeartbeat.strProblem = QStringLiteral("no heartbeat file");
+            dirInfo.exists() ? StatusReader::tr("%1 is not a directory").arg(m_strDir)
+                             : StatusReader::tr("directory %1 does not exist").arg(m_strDir);
+        snapshot.stHeartbeat.strProblem = StatusReader::tr("no heartbeat file");
         return snapshot;
     }
     ReadPrinterList(&snapshot);
@@ -218,10 +218,10 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     QString error;
     switch (ReadCapped(path, MAX_LIST_SIZE + 1, &content, &size, &mtimeMs, &error)) {
     case ReadResult::Missing:
-        list.strProblem = QStringLiteral("no printer list (%1 missing)").arg(file);
+        list.strProblem = StatusReader::tr("no printer list (%1 missing)").arg(file);
         return;
     case ReadResult::Failed:
-        list.strProblem = QStringLiteral("cannot read %1: %2").arg(file, error);
+        list.strProblem = StatusReader::tr("cannot read %1: %2").arg(file, error);
         list.bReadFailed = true;
         return;
     case ReadResult::Ok:
@@ -230,16 +230,16 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     list.iAgeMs = QDateTime::currentMSecsSinceEpoch() - mtimeMs;
     if (size > MAX_LIST_SIZE) {
         list.strProblem =
-            QStringLiteral("%1 is too large to be a printer list (%2)").arg(file, SizeText(size));
+            StatusReader::tr("%1 is too large to be a printer list (%2)").arg(file, SizeText(size));
         return;
     }
     if (content.isEmpty()) {
         list.bRead = true;
-        list.listWarnings << QStringLiteral("%1 is empty: no printers listed").arg(file);
+        list.listWarnings << StatusReader::tr("%1 is empty: no printers listed").arg(file);
         return;
     }
     if (content.contains('\0')) {
-        list.strProblem = QStringLiteral("%1 is not an INI file (binary content)").arg(file);
+        list.strProblem = StatusReader::tr("%1 is not an INI file (binary content)").arg(file);
         return;
     }
     // QSettings reads only from a path: give it a private copy of what was read, so that it
@@ -247,7 +247,7 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     QString copyPath;
     const int copy = MemoryCopy(content, &copyPath, &error);
     if (copy < 0) {
-        list.strProblem = QStringLiteral("cannot copy %1 into memory: %2").arg(file, error);
+        list.strProblem = StatusReader::tr("cannot copy %1 into memory: %2").arg(file, error);
         return;
     }
     // Declared before the settings, so the copy outlives them.
@@ -255,7 +255,7 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     QSettings settings(copyPath, QSettings::IniFormat);
     settings.setIniCodec("UTF-8");
     if (settings.status() != QSettings::NoError) {
-        list.strProblem = QStringLiteral("%1 is not an INI file").arg(file);
+        list.strProblem = StatusReader::tr("%1 is not an INI file").arg(file);
         return;
     }
     settings.beginGroup(PublishedFiles::LIST_GROUP_MAIN);
@@ -264,14 +264,14 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     settings.endGroup();
     if (!counted) {
         list.strProblem =
-            QStringLiteral("%1 is not a printer list: no %2 in [%3]")
+            StatusReader::tr("%1 is not a printer list: no %2 in [%3]")
                 .arg(file, PublishedFiles::LIST_KEY_COUNT, PublishedFiles::LIST_GROUP_MAIN);
         return;
     }
     bool ok = false;
     const int count = countText.trimmed().toInt(&ok);
     if (!ok || count < 0 || count > PublishedFiles::MAX_PRINTER_COUNT) {
-        list.strProblem = QStringLiteral("%1 has an unusable %2 \"%3\"")
+        list.strProblem = StatusReader::tr("%1 has an unusable %2 \"%3\"")
                               .arg(file, PublishedFiles::LIST_KEY_COUNT, countText);
         return;
     }
@@ -301,13 +301,12 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
         }
         QString names = named.join(QStringLiteral(", "));
         if (missing > named.size()) {
-            names += QStringLiteral(" and %1 more").arg(missing - named.size());
+            names = tr("%1 and %2 more").arg(names, QString::number(missing - named.size()));
         }
-        list.listWarnings << QStringLiteral("Count is %1 but %2 of its sections %3 missing: %4")
-                                 .arg(count)
-                                 .arg(missing)
-                                 .arg(missing == 1 ? QStringLiteral("is") : QStringLiteral("are"))
-                                 .arg(names);
+        list.listWarnings << (missing == 1
+                                  ? tr("Count is %1 but %2 of its sections is missing: %3")
+                                  : tr("Count is %1 but %2 of its sections are missing: %3"))
+                                 .arg(QString::number(count), QString::number(missing), names);
     }
 
     for (int index : present) {
@@ -330,10 +329,10 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
     report->strFileName = PublishedFiles::StatusFileName(report->strName);
     if (report->strFileName.isEmpty()) {
         report->enFileState = StatusFileState::Unreadable;
-        report->strStatusLabel = QStringLiteral("unknown");
+        report->strStatusLabel = StatusReader::tr("unknown");
         report->strFileProblem = report->strName.isEmpty()
-                                     ? QStringLiteral("the section has no queue name")
-                                     : QStringLiteral("the queue name cannot name a status file");
+                                     ? StatusReader::tr("the section has no queue name")
+                                     : StatusReader::tr("the queue name cannot name a status file");
         return;
     }
     const QString path = m_strDir + report->strFileName;
@@ -351,7 +350,7 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
         case ReadResult::Missing:
             report->enFileState = StatusFileState::Missing;
             report->iFileSize = -1;
-            report->strFileProblem = QStringLiteral("no status file");
+            report->strFileProblem = StatusReader::tr("no status file");
             report->bHasStatus = true;
             report->iStatus = PRINTER_STATUS_UNKNOWN;
             report->bHasStatusCode = false;
@@ -359,8 +358,8 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
             return;
         case ReadResult::Failed:
             report->enFileState = StatusFileState::Unreadable;
-            report->strFileProblem = QStringLiteral("cannot read %1: %2").arg(path, error);
-            report->strStatusLabel = QStringLiteral("unknown");
+            report->strFileProblem = StatusReader::tr("cannot read %1: %2").arg(path, error);
+            report->strStatusLabel = StatusReader::tr("unknown");
             break;
         case ReadResult::Ok:
             DecodeStatusFile(data, qMax(size, qint64(data.size())), report);
@@ -381,17 +380,18 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
     report->bHasStatus = false;
     report->bHasStatusCode = false;
     report->strFileProblem.clear();
-    report->strStatusLabel = QStringLiteral("unknown: the status file holds no complete reply");
+    report->strStatusLabel = StatusReader::tr("unknown: the status file holds no complete reply");
 
     if (size == 0) {
         report->enFileState = StatusFileState::Empty;
-        report->strFileProblem = QStringLiteral("status file is empty (no reply: USB time-out)");
+        report->strFileProblem = StatusReader::tr("status file is empty (no reply: USB time-out)");
         return;
     }
     if (fileSize > MAX_REPLY_SIZE) {
         report->enFileState = StatusFileState::Foreign;
-        report->strFileProblem = QStringLiteral("not a status reply: %1, more than any reply holds")
-                                     .arg(SizeText(fileSize));
+        report->strFileProblem =
+            StatusReader::tr("not a status reply: %1, more than any reply holds")
+                .arg(SizeText(fileSize));
         return;
     }
 
@@ -400,7 +400,7 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
         if (size < 8 && data.count('\0') == size) {
             report->enFileState = StatusFileState::NoReply;
             report->strFileProblem =
-                QStringLiteral("no reply: USB transfer failed, %1 zero bytes").arg(size);
+                StatusReader::tr("no reply: USB transfer failed, %1 zero bytes").arg(size);
             return;
         }
         // A cut-off reply is the start of one that fits a datagram: filled up with zeros (empty
@@ -411,11 +411,11 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
         if (probe.parseRecvBuf(reinterpret_cast<const unsigned char*>(padded.constData()),
                                static_cast<unsigned long>(padded.size()))) {
             report->enFileState = StatusFileState::Truncated;
-            report->strFileProblem = QStringLiteral("reply truncated, %1").arg(SizeText(size));
+            report->strFileProblem = StatusReader::tr("reply truncated, %1").arg(SizeText(size));
         } else {
             report->enFileState = StatusFileState::Foreign;
-            report->strFileProblem = QStringLiteral("not a status reply (%1 whose lengths run "
-                                                    "past any reply)")
+            report->strFileProblem = StatusReader::tr("not a status reply (%1 whose lengths run "
+                                                      "past any reply)")
                                          .arg(SizeText(size));
         }
         return;
@@ -448,12 +448,12 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
 QString StatusReader::StatusLabel(int status, quint64 code)
 {
     if (status == PRINTER_STATUS_UNKNOWN) {
-        return QStringLiteral("no status");
+        return StatusReader::tr("no status");
     }
     if (status == PRINTER_STATUS_OTHER) {
-        return QStringLiteral("unknown printer status code %1").arg(code);
+        return StatusReader::tr("unknown printer status code %1").arg(code);
     }
-    return QStringLiteral("printer status code %1").arg(code);
+    return StatusReader::tr("printer status code %1").arg(code);
 }
 
 stHeartbeatReport StatusReader::ReadHeartbeat() const
@@ -472,14 +472,14 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
         case ReadResult::Missing: {
             stHeartbeatReport report;
             report.enState = ServiceState::NotRunning;
-            report.strProblem = QStringLiteral("no heartbeat file");
+            report.strProblem = StatusReader::tr("no heartbeat file");
             return report;
         }
         case ReadResult::Failed: {
             stHeartbeatReport report;
             report.enState = ServiceState::Unknown;
             report.strProblem =
-                QStringLiteral("cannot read %1: %2").arg(PublishedFiles::HEARTBEAT_NAME, error);
+                StatusReader::tr("cannot read %1: %2").arg(PublishedFiles::HEARTBEAT_NAME, error);
             report.bReadFailed = true;
             return report;
         }
@@ -499,7 +499,7 @@ stHeartbeatReport StatusReader::ParseHeartbeat(const QByteArray& content, qint64
     stHeartbeatReport report;
     if (content.isEmpty()) {
         report.enState = ServiceState::Unknown;
-        report.strProblem = QStringLiteral("heartbeat file is empty");
+        report.strProblem = StatusReader::tr("heartbeat file is empty");
         return report;
     }
     // Tolerate a line end added by hand; the service writes none.
@@ -507,7 +507,7 @@ stHeartbeatReport StatusReader::ParseHeartbeat(const QByteArray& content, qint64
     qint64 stampMs = 0;
     if (!StampToEpochMs(text, mtimeMs, &stampMs)) {
         report.enState = ServiceState::Unknown;
-        report.strProblem = QStringLiteral("heartbeat file holds no time stamp");
+        report.strProblem = StatusReader::tr("heartbeat file holds no time stamp");
         return report;
     }
     report.strStamp = text;

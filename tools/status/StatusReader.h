@@ -3,6 +3,7 @@
 #include "tools/status/StatusSnapshot.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -10,9 +11,12 @@
 // Reads the files the service publishes in its cfg directory (printer list, heartbeat and one
 // status file per printer) into a StatusSnapshot, decoding the status files with the service's own
 // parser and code tables. Only reads: the service may rewrite any file at any moment, so a file
-// caught mid-write is read once more before it is reported as broken.
+// caught mid-write is read once more before it is reported as broken. Its problems and labels are
+// worded for people: in the user's language once a translator is installed (never for --json).
 class StatusReader
 {
+    Q_DECLARE_TR_FUNCTIONS(StatusReader)
+
 public:
     // A heartbeat younger than this counts as a live service; it beats every 1 to 3 seconds.
     static constexpr qint64 ALIVE_LIMIT_MS = 10000;

@@ -16,6 +16,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <unistd.h>
@@ -24,7 +27,11 @@ namespace {
 
 const char* const PROGRAM = "orvo-status";
 
-const char* const DESCRIPTION =
+// Texts for people are looked up in this context; those for scripts never are.
+const char* const CONTEXT = "orvo-status";
+
+const char* const DESCRIPTION = QT_TRANSLATE_NOOP(
+    "orvo-status",
     "Shows the Orvo printer status service and its printers: one line per printer with its\n"
     "state (ready, printing, warning, error, no status, unreachable, or unknown while the\n"
     "service is not running), the conditions the printer reports and its toner level.\n"
@@ -42,7 +49,32 @@ const char* const DESCRIPTION =
     "Exit status:\n"
     "%3"
     "With --watch --count N the exit status is that of the last snapshot read; --watch and\n"
-    "--notify stopped by SIGTERM or SIGINT (Ctrl-C) end with 0.";
+    "--notify stopped by SIGTERM or SIGINT (Ctrl-C) end with 0.");
+
+// Qt's own words in --help, translated with ours: the help reads in one language also where
+// Qt's translations are not installed.
+[[maybe_unused]] const char* const QT_HELP_WORDS[] = {
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Options:"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Arguments:"),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays help on commandline options."),
+    QT_TRANSLATE_NOOP("QCommandLineParser", "Displays help including Qt specific options."),
+};
+
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate(CONTEXT, text);
+}
+
+// The translation for the user's language, from the package's directory beside the program's
+// (../share/orvo-statusd/translations from /usr/bin; the build tree mirrors it). Qt takes the
+// language from LANGUAGE, LC_ALL, LC_MESSAGES and LANG itself, so a language the C library has no
+// locale for is still found.
+bool LoadTranslation(QTranslator* translator)
+{
+    const QString dir = QDir(QCoreApplication::applicationDirPath())
+                            .filePath(QStringLiteral(ORVO_TRANSLATIONS_RELDIR));
+    return translator->load(QLocale(), QLatin1String(PROGRAM), QStringLiteral("_"), dir);
+}
 
 void WriteOut(const QByteArray& bytes)
 {
@@ -113,7 +145,7 @@ int UnknownQueues(const StatusSnapshot& snapshot)
 void ReportNothingRead(const StatusSnapshot& snapshot)
 {
     if (!snapshot.AnythingRead()) {
-        WriteErr(QStringLiteral("%1: nothing to read in %2: %3; %4\n")
+        WriteErr(Tr(QT_TRANSLATE_NOOP("orvo-status", "%1: nothing to read in %2: %3; %4\n"))
                      .arg(QLatin1String(PROGRAM), StatusFormatter::Printable(snapshot.strDir),
                           StatusFormatter::Printable(snapshot.stList.strProblem),
                           StatusFormatter::Printable(snapshot.stHeartbeat.strProblem)));
@@ -159,32 +191,41 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(PROGRAM));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVO_VERSION));
+    QTranslator translator;
+    if (LoadTranslation(&translator)) {
+        QCoreApplication::installTranslator(&translator);
+    }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(DESCRIPTION)
-                                         .arg(FixedPaths::CfgDir())
-                                         .arg(StatusReader::ALIVE_LIMIT_MS / 1000)
-                                         .arg(QLatin1String(ExitStatus::HelpText())));
+    parser.setApplicationDescription(
+        Tr(DESCRIPTION)
+            .arg(FixedPaths::CfgDir(), QString::number(StatusReader::ALIVE_LIMIT_MS / 1000),
+                 QCoreApplication::translate("ExitStatus", ExitStatus::HelpText())));
     const QCommandLineOption helpOption = parser.addHelpOption();
     // Not Qt's version option: it would take -v, which people expect to mean --verbose.
-    const QCommandLineOption versionOption(QStringLiteral("version"),
-                                           QStringLiteral("Print the version and exit."));
+    const QCommandLineOption versionOption(
+        QStringLiteral("version"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Print the version and exit.")));
     parser.addOption(versionOption);
-    const QCommandLineOption dirOption(QStringLiteral("dir"),
-                                       QStringLiteral("Read the files from <dir> instead."),
-                                       QStringLiteral("dir"));
+    const QCommandLineOption dirOption(
+        QStringLiteral("dir"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Read the files from <dir> instead.")),
+        QStringLiteral("dir"));
     const QCommandLineOption jsonOption(
         QStringLiteral("json"),
-        QStringLiteral("Print JSON (states, conditions, supplies and the raw fields)."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "Print JSON (states, conditions, supplies and the raw fields).")));
     const QCommandLineOption verboseOption(
         QStringList{QStringLiteral("v"), QStringLiteral("verbose")},
-        QStringLiteral("Also show the directory, queues the service skips and each reply's raw "
-                       "fields."));
-    const QCommandLineOption watchOption(QStringLiteral("watch"),
-                                         QStringLiteral("Keep running and show every change."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Also show the directory, queues the service skips "
+                                            "and each reply's raw fields.")));
+    const QCommandLineOption watchOption(
+        QStringLiteral("watch"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Keep running and show every change.")));
     const QCommandLineOption countOption(
         QStringLiteral("count"),
-        QStringLiteral("With --watch: stop after <n> snapshots (the first one included)."),
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "With --watch: stop after <n> snapshots (the first one included).")),
         QStringLiteral("n"));
     parser.addOption(dirOption);
     parser.addOption(jsonOption);
@@ -193,21 +234,24 @@ int main(int argc, char* argv[])
     parser.addOption(countOption);
     const QCommandLineOption notifyOption(
         QStringLiteral("notify"),
-        QStringLiteral("Keep running in the desktop session and show a notification when a printer "
-                       "needs someone and when that clears; exit status 5 without a session bus "
-                       "or notification service."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "Keep running in the desktop session and show a notification when a "
+                             "printer needs someone and when that clears; exit status 5 without a "
+                             "session bus or notification service.")));
     const QCommandLineOption prometheusOption(
         QStringLiteral("prometheus"),
-        QStringLiteral("Print the state in the Prometheus text format."));
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Print the state in the Prometheus text format.")));
     const QCommandLineOption outputOption(
         QStringLiteral("output"),
-        QStringLiteral("With --prometheus: replace <file> in one step instead of printing; exit "
-                       "status 6 when it cannot be written."),
+        Tr(QT_TRANSLATE_NOOP("orvo-status",
+                             "With --prometheus: replace <file> in one step instead of printing; "
+                             "exit status 6 when it cannot be written.")),
         QStringLiteral("file"));
     parser.addOptions({notifyOption, prometheusOption, outputOption});
-    parser.addPositionalArgument(QStringLiteral("queue"),
-                                 QStringLiteral("Show only these printers, by CUPS queue name."),
-                                 QStringLiteral("[queue...]"));
+    parser.addPositionalArgument(
+        QStringLiteral("queue"),
+        Tr(QT_TRANSLATE_NOOP("orvo-status", "Show only these printers, by CUPS queue name.")),
+        QStringLiteral("[queue...]"));
 
     if (!parser.parse(QCoreApplication::arguments())) {
         return UsageError(ParserError(parser));
@@ -216,7 +260,8 @@ int main(int argc, char* argv[])
         // Qt names the program by the path it was started with; people know it by its name.
         QString help = parser.helpText();
         help.replace(0, help.indexOf(QLatin1Char('\n')),
-                     QStringLiteral("Usage: %1 [options] [queue...]").arg(QLatin1String(PROGRAM)));
+                     Tr(QT_TRANSLATE_NOOP("orvo-status", "Usage: %1 [options] [queue...]"))
+                         .arg(QLatin1String(PROGRAM)));
         WriteOut(help.toUtf8());
         return ExitStatus::ALL_FINE;
     }
@@ -256,6 +301,10 @@ int main(int argc, char* argv[])
         (parser.isSet(outputOption) && (!prometheus || parser.value(outputOption).isEmpty()))) {
         return UsageError(QStringLiteral("--notify and --prometheus go alone; --output goes with "
                                          "--prometheus and names a file"));
+    }
+    if (output.bJson || prometheus) {
+        // For scripts: the same words whatever the language of whoever runs them.
+        QCoreApplication::removeTranslator(&translator);
     }
     const QStringList queues = parser.positionalArguments();
     if (!queues.isEmpty()) {
