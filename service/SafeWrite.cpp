@@ -136,9 +136,9 @@ int SafeWrite::OpenOutput(const QString& path)
         return -1;
     }
     // Not cut on opening: a file found to be linked from elsewhere stays as it is.
-    const int fd = ::openat(dir, name.constData(),
-                            O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                            0666);
+    const int fd =
+        ::openat(dir, name.constData(),
+                 O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     const int openError = errno;
     ::close(dir);
     if (fd < 0) {
