@@ -9,6 +9,7 @@
 #include "bench/BenchClock.h"
 #include "devices/TrdDeviceManage.h"
 #include "service/CupsClient.h"
+#include "service/SharedPrinterList.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -42,7 +43,7 @@ int main(int argc, char* argv[])
     manager.Init(&shared);
     // Steady state: the shared list already equals what discovery finds, so no worker starts.
     const QList<stPrinterInfo> first = manager.GetPrinterInfo(true);
-    manager.ReplaceSharedList(first);
+    SharedPrinterList::Replace(&shared, manager.GetInitPrinterList(first));
     manager.SavePrinterInfo(first, true);
 
     std::vector<double> askWall, ownWall, ownCpu, askCpu;
@@ -59,7 +60,7 @@ int main(int argc, char* argv[])
         const double cpuAsk1 = CpuMs();
         const double t2 = NowMs();
         const QList<stPrinterInfo> list = manager.SelectQueues(queues, true);
-        const bool same = manager.SharedListEquals(list);
+        const bool same = SharedPrinterList::Equals(&shared, list);
         manager.SavePrinterInfo(list, false);
         const double t3 = NowMs();
         const double cpu1 = CpuMs();

@@ -6,8 +6,9 @@
 #include "service/ModelTable.h"
 #include "service/PpdModelReader.h"
 #include "service/UtilLog.h"
-#include "service/UtilThreadBase.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSet>
 #include <QTextCodec>
 
@@ -77,15 +78,14 @@ void QueueCreator::CheckNewPNP(const QList<stPrinterInfo>& known)
     QList<stPrinterInfo> withModel = known;
     for (const stPrinterInfo& queue : queues) {
         QString model;
-        if (!queue.strName.contains(QLatin1Char('/')) &&
-            PpdModelReader::FindModel(FixedPaths::CupsPpdDir() + queue.strName +
-                                          QStringLiteral(".ppd"),
-                                      QTextCodec::codecForName("utf-8"), model)) {
+        if (PpdModelReader::FindModelOfQueue(FixedPaths::CupsPpdDir(),
+                                             QFile::encodeName(queue.strName),
+                                             QTextCodec::codecForName("utf-8"), model)) {
             withModel.append(queue);
         }
     }
 
-    UtilThreadBase::MakePathExist(FixedPaths::CfgDir());
+    QDir().mkpath(FixedPaths::CfgDir());
     const QString report = FixedPaths::CfgDir() + DEVICE_REPORT_NAME;
     int status = -1;
     const bool ran = CupsTool::Run(LPINFO_FORMAT, {report}, __func__, &status);

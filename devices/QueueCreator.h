@@ -15,8 +15,8 @@
 class QueueCreator
 {
 public:
-    // `discover` is the device manager's discovery (GetPrinterInfo): true = only the queues
-    // whose PPD names an Orvo model, false = every USB or socket queue.
+    // `discover` is the service's discovery (QueueDiscovery::GetPrinterInfo): true = only the
+    // queues whose PPD names an Orvo model, false = every USB or socket queue.
     explicit QueueCreator(std::function<QList<stPrinterInfo>(bool)> discover);
 
     // Creates a queue for every Orvo USB device CUPS sees whose URI is not one of `known`.

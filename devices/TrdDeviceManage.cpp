@@ -1,14 +1,11 @@
 #include "devices/TrdDeviceManage.h"
 
-#include "devices/DeviceUri.h"
 #include "devices/PrinterListFile.h"
 #include "devices/QueueCreator.h"
 #include "service/FixedPaths.h"
-#include "service/PpdModelReader.h"
 #include "service/PublishedFiles.h"
-#include "service/QueueNameCheck.h"
 #include "service/SafeWrite.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/TrdGetPrinterStatus.h"
 
@@ -18,17 +15,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTextCodec>
 #include <QThread>
 
 #include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 
-TrdDeviceManage::TrdDeviceManage(QObject* parent) : UtilThreadBase(parent)
-{
-    m_pCodec = QTextCodec::codecForName("utf-8");
-}
+TrdDeviceManage::TrdDeviceManage(QObject* parent) : UtilThreadBase(parent) {}
 
 // The workers and their threads outlive the device manager on purpose: they are never stopped.
 TrdDeviceManage::~TrdDeviceManage() = default;
@@ -72,7 +64,7 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     // Discovery asks CUPS directly and writes no file: a full or read-only cfg directory
     // cannot make it see no printers. A CUPS that does not answer lists none, as it is.
     const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
-    if (!m_bDiscoveryAnswered) {
+    if (!m_discovery.Answered()) {
         ORVO_LOG("CUPS does not answer");
     }
     ORVO_LOG("printer num:%d", listPrinter.size());
@@ -87,7 +79,7 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
         emptyCount = 0;
     }
 
-    if (SharedListEquals(listPrinter)) {
+    if (SharedPrinterList::Equals(pPrinterList, listPrinter)) {
         // Unforced after the first cycle: only a deleted file is written again.
         SavePrinterInfo(listPrinter, firstCycle);
         return CYCLE_WAIT_MS;
@@ -98,7 +90,7 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     StartWorkers(listPrinter.size());
     // Stale files go after the replacement: a worker publishes only while its entry is in the
     // list, so no reply can bring back a file removed here.
-    ReplaceSharedList(listPrinter);
+    SharedPrinterList::Replace(pPrinterList, GetInitPrinterList(listPrinter));
     RemoveStaleStatusFiles(listPrinter);
     SavePrinterInfo(listPrinter, true);
     return CYCLE_WAIT_MS;
@@ -116,8 +108,9 @@ void TrdDeviceManage::StartWorkers(int count)
         // Shows as the thread's name in ps and top (at most 15 characters are kept).
         thread->setObjectName(QStringLiteral("orvo-status-%1").arg(k));
         worker->moveToThread(thread);
-        thread->start(QThread::InheritPriority);
+        // Before the thread runs: its start orders the worker's position and list for it.
         worker->Init(k, pPrinterList);
+        thread->start(QThread::InheritPriority);
         connect(this, SIGNAL(SgnStatusThreadStart()), worker, SLOT(SlotTaskStart()));
         connect(this, SIGNAL(SgnThreadQuit()), worker, SLOT(SlotThreadQuit()));
         m_listWorkers.append(worker);
@@ -157,108 +150,23 @@ void TrdDeviceManage::RemoveLeftovers()
 
 QList<stPrinterInfo> TrdDeviceManage::GetPrinterInfo(bool driverCheck)
 {
-    QList<CupsClient::stQueue> queues;
-    m_bDiscoveryAnswered = m_cups.GetQueues(queues);
-    return SelectQueues(queues, driverCheck);
+    return m_discovery.GetPrinterInfo(driverCheck);
 }
 
 QList<stPrinterInfo> TrdDeviceManage::SelectQueues(const QList<CupsClient::stQueue>& queues,
                                                    bool driverCheck)
 {
-    QList<stPrinterInfo> result;
-    QSet<QByteArray> skipped;
-    for (const CupsClient::stQueue& queue : queues) {
-        stPrinterInfo info;
-        InitStPrinterInfo(info);
-        if (!FromDeviceUri(queue.strName, queue.strDeviceUri, info)) {
-            continue;
-        }
-        // Only the list of watched printers leaves these out; the other callers want every queue.
-        const QByteArray name = queue.baName.isEmpty() ? queue.strName.toUtf8() : queue.baName;
-        const QString problem = driverCheck ? QueueNameCheck::Problem(name) : QString();
-        if (!problem.isEmpty()) {
-            // Told only for a queue of ours: the others are none of the service's business.
-            QString model;
-            if (FindModelByBytes(name, model)) {
-                skipped.insert(name);
-                if (!m_setSkippedTold.contains(name)) {
-                    ORVO_LOG(QStringLiteral("queue %s (%s) skipped: %s"),
-                             QueueNameCheck::Escaped(name).constData(), model.toUtf8().constData(),
-                             problem.toUtf8().constData());
-                }
-            }
-            continue;
-        }
-        if (driverCheck && !CheckDriverMatch(info.strName, info.strModel)) {
-            continue;
-        }
-        result.append(info);
-    }
-    // Only the queues still there stay told: one that went away is told again when it is back.
-    // A CUPS that did not answer says nothing about them.
-    if (driverCheck && m_bDiscoveryAnswered) {
-        m_setSkippedTold = skipped;
-    }
-    return result;
-}
-
-bool TrdDeviceManage::FindModelByBytes(const QByteArray& name, QString& model)
-{
-    if (!QueueNameCheck::UsableAsFileName(name)) {
-        return false;
-    }
-    // Opened by its bytes and read through the descriptor: a name that is not UTF-8 has no
-    // QString that leads back to the file.
-    const QByteArray path = QFile::encodeName(FixedPaths::CupsPpdDir()) + name + ".ppd";
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool found =
-        PpdModelReader::FindModel(QStringLiteral("/proc/self/fd/%1").arg(fd), m_pCodec, model);
-    ::close(fd);
-    return found;
+    return m_discovery.SelectQueues(queues, driverCheck);
 }
 
 bool TrdDeviceManage::FromDeviceUri(const QString& name, const QString& uri, stPrinterInfo& info)
 {
-    // "usb://" is six characters; the port text of a USB queue is what follows it.
-    constexpr int USB_SCHEME_LENGTH = 6;
-    if (name.isEmpty()) {
-        return false;
-    }
-    if (uri.startsWith(QLatin1String("usb"), Qt::CaseInsensitive)) {
-        info.strName = name;
-        info.iConnectType = CONNECT_TYPE_USB;
-        info.strPort = uri.mid(USB_SCHEME_LENGTH);
-        info.strURI = uri;
-        return true;
-    }
-    if (uri.startsWith(QLatin1String("socket"), Qt::CaseInsensitive) ||
-        uri.startsWith(QLatin1String("orvosocket"), Qt::CaseInsensitive)) {
-        bool found = false;
-        const QString host = DeviceUri::HostOf(uri, 0, &found);
-        if (!found) {
-            return false;
-        }
-        info.strName = name;
-        info.iConnectType = CONNECT_TYPE_NET;
-        info.strPort = host;
-        info.strURI = uri;
-        return true;
-    }
-    return false; // ipp, lpd, dnssd, file, a class without a device: nothing to ask
+    return QueueDiscovery::FromDeviceUri(name, uri, info);
 }
 
 bool TrdDeviceManage::CheckDriverMatch(QString name, QString& model)
 {
-    // The name comes from parsed tool output and becomes part of a path: CUPS never gives a
-    // queue a name that leaves its PPD directory, and nothing else may.
-    if (!QueueNameCheck::UsableAsFileName(name)) {
-        return false;
-    }
-    const QString strPath = FixedPaths::CupsPpdDir() + name + QStringLiteral(".ppd");
-    return PpdModelReader::FindModel(strPath, m_pCodec, model);
+    return m_discovery.CheckDriverMatch(name, model);
 }
 
 QList<stPrinterManager> TrdDeviceManage::GetInitPrinterList(QList<stPrinterInfo> list)
@@ -286,33 +194,6 @@ void TrdDeviceManage::InitStPrinterState(stPrinterState& state)
     state = stPrinterState();
 }
 
-bool TrdDeviceManage::SharedListEquals(const QList<stPrinterInfo>& list) const
-{
-    SharedListGuard lock;
-    if (pPrinterList->size() != list.size()) {
-        return false;
-    }
-    for (int i = 0; i < list.size(); ++i) {
-        const stPrinterInfo& shared = pPrinterList->at(i).stInfo;
-        const stPrinterInfo& found = list.at(i);
-        if (shared.strName != found.strName || shared.strPort != found.strPort ||
-            shared.strURI != found.strURI) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void TrdDeviceManage::ReplaceSharedList(const QList<stPrinterInfo>& list)
-{
-    QList<stPrinterManager> fresh = GetInitPrinterList(list);
-    {
-        SharedListGuard lock;
-        pPrinterList->swap(fresh);
-    }
-    // `fresh` now holds the old entries; they are released here, outside the lock.
-}
-
 void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)
 {
     QDir dir(FixedPaths::CfgDir());
@@ -336,30 +217,30 @@ void TrdDeviceManage::RemoveStaleStatusFiles(const QList<stPrinterInfo>& list)
 }
 
 // Queue creation and URI change live in QueueCreator, which discovers through this manager.
+QueueCreator TrdDeviceManage::Creator()
+{
+    return QueueCreator(
+        [this](bool driverCheck) { return m_discovery.GetPrinterInfo(driverCheck); });
+}
+
 void TrdDeviceManage::CheckNewPNP(QList<stPrinterInfo> known)
 {
-    QueueCreator([this](bool driverCheck) {
-        return GetPrinterInfo(driverCheck);
-    }).CheckNewPNP(known);
+    Creator().CheckNewPNP(known);
 }
 
 void TrdDeviceManage::AddPrinterViaURI(QString uri)
 {
-    QueueCreator([this](bool driverCheck) {
-        return GetPrinterInfo(driverCheck);
-    }).AddPrinterViaURI(uri);
+    Creator().AddPrinterViaURI(uri);
 }
 
 QString TrdDeviceManage::GetNewName(QString wanted)
 {
-    return QueueCreator([this](bool driverCheck) { return GetPrinterInfo(driverCheck); })
-        .GetNewName(wanted);
+    return Creator().GetNewName(wanted);
 }
 
 int TrdDeviceManage::ChangeNetPrinterURI(QString name, QString uri)
 {
-    return QueueCreator([this](bool driverCheck) { return GetPrinterInfo(driverCheck); })
-        .ChangeNetPrinterURI(name, uri);
+    return Creator().ChangeNetPrinterURI(name, uri);
 }
 
 void TrdDeviceManage::SavePrinterInfo(QList<stPrinterInfo> list, bool force)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devices/QueueDiscovery.h"
 #include "service/CupsClient.h"
 #include "service/PrinterRecords.h"
 #include "service/UtilThreadBase.h"
@@ -10,7 +11,7 @@
 #include <QString>
 #include <QStringList>
 
-class QTextCodec;
+class QueueCreator;
 class QThread;
 class TrdGetPrinterStatus;
 
@@ -38,8 +39,9 @@ public:
     // cycles from pass to pass. SlotTaskStart is a loop over it.
     int RunOneCycle(bool firstCycle, int& emptyCount);
 
-    // Discovery: the USB and socket queues CUPS has, with driverCheck only those whose PPD
-    // names a model of the table. Empty when CUPS does not answer.
+    // Discovery (QueueDiscovery, the same orvo-add-printer uses): the USB and socket queues CUPS
+    // has, with driverCheck only those whose PPD names a model of the table. Empty when CUPS
+    // does not answer.
     QList<stPrinterInfo> GetPrinterInfo(bool driverCheck);
     // The half of GetPrinterInfo after the question: the queues it keeps, in CUPS' order.
     QList<stPrinterInfo> SelectQueues(const QList<CupsClient::stQueue>& queues, bool driverCheck);
@@ -49,11 +51,6 @@ public:
     QList<stPrinterManager> GetInitPrinterList(QList<stPrinterInfo> list);
     static void InitStPrinterInfo(stPrinterInfo& info);
     static void InitStPrinterState(stPrinterState& state);
-
-    // The shared list, always under PrinterListLock: the comparison of the cycle (name, port
-    // and URI, index by index) and the replacement by fresh entries for `list`.
-    bool SharedListEquals(const QList<stPrinterInfo>& list) const;
-    void ReplaceSharedList(const QList<stPrinterInfo>& list);
 
     // Removes every "*.dat" in the cfg directory that is not the status file of a queue in `list`.
     void RemoveStaleStatusFiles(const QList<stPrinterInfo>& list);
@@ -88,17 +85,13 @@ private:
     // Removes the transient files an earlier run may have left in the cfg directory.
     static void RemoveLeftovers();
     [[noreturn]] static void EndProcess();
-    // CheckDriverMatch for a name given as bytes, which need not be UTF-8.
-    bool FindModelByBytes(const QByteArray& name, QString& model);
+    // The queue operations, discovering through this manager's discovery.
+    QueueCreator Creator();
 
     QList<TrdGetPrinterStatus*> m_listWorkers;
     QList<QThread*> m_listThreads;
     QList<stPrinterManager>* pPrinterList = nullptr;
-    QTextCodec* m_pCodec = nullptr;
-    bool m_bDiscoveryAnswered = true;
-    CupsClient m_cups; // the main thread's connection to the scheduler
+    QueueDiscovery m_discovery; // with the main thread's connection to the scheduler
     // The last write of printerlist.ini failed: the next one is forced.
     bool m_bListFileOwed = false;
-    // The queues of ours that cannot be watched and are already in the log, as CUPS names them.
-    QSet<QByteArray> m_setSkippedTold;
 };

@@ -1,11 +1,16 @@
 #include "service/PpdModelReader.h"
 
 #include "service/ModelTable.h"
+#include "service/QueueNameCheck.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <QTextCodec>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 constexpr char c_szModelNameKey[] = "*ModelName";
@@ -91,4 +96,31 @@ bool PpdModelReader::FindModel(const QString& path, QTextCodec* codec, QString& 
         }
     }
     return false;
+}
+
+bool PpdModelReader::FindModelOfQueue(const QString& ppdDir, const QByteArray& name,
+                                      QTextCodec* codec, QString& model, bool* denied)
+{
+    if (denied) {
+        *denied = false;
+    }
+    // The name becomes part of a path: nothing may lead out of the PPD directory.
+    if (!QueueNameCheck::UsableAsFileName(name)) {
+        return false;
+    }
+    QByteArray path = QFile::encodeName(ppdDir);
+    if (!path.endsWith('/')) {
+        path += '/';
+    }
+    path += name + ".ppd";
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (denied) {
+            *denied = errno == EACCES;
+        }
+        return false;
+    }
+    const bool found = FindModel(QStringLiteral("/proc/self/fd/%1").arg(fd), codec, model);
+    ::close(fd);
+    return found;
 }

@@ -25,6 +25,14 @@ public:
     // untouched then. `codec` decodes the lines (UTF-8).
     static bool FindModel(const QString& path, QTextCodec* codec, QString& model);
 
+    // FindModel for the PPD of the queue named `name` (its bytes as CUPS keeps them) in `ppdDir`:
+    // "<name>.ppd". The file is opened by the name's bytes and read through its descriptor, as a
+    // name that is not UTF-8 has no QString that leads back to the file. False without opening
+    // anything for a name that cannot name a file (QueueNameCheck); `denied` (when given) tells
+    // whether the file was there but not readable for this user.
+    static bool FindModelOfQueue(const QString& ppdDir, const QByteArray& name, QTextCodec* codec,
+                                 QString& model, bool* denied = nullptr);
+
     // One raw line (with or without its line end): true when it is a "*ModelName" line whose
     // value names a model of the table.
     static bool MatchLine(const QByteArray& line, QTextCodec* codec, QString& model);

@@ -48,8 +48,8 @@ bool QueueNameCheck::UsableAsFileName(const QByteArray& name)
 
 bool QueueNameCheck::UsableAsFileName(const QString& name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+    // UTF-8 keeps ".", "/" and NUL as the single bytes the rule looks for.
+    return UsableAsFileName(name.toUtf8());
 }
 
 QByteArray QueueNameCheck::Escaped(const QByteArray& name)

@@ -4,7 +4,7 @@
 #include "service/FixedPaths.h"
 #include "service/ModelTable.h"
 #include "service/QueueNameCheck.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/JobWatchRule.h"
 #include "status/OfflineCancelRule.h"
@@ -50,10 +50,8 @@ TrdGetPrinterStatus::~TrdGetPrinterStatus() = default;
 
 void TrdGetPrinterStatus::Init(int index, QList<stPrinterManager>* printerList)
 {
-    // Called from the device manager's thread after this worker's thread started; the cycle
-    // reads both first under the same lock, which orders them for the sanitizer as well as
-    // the queued start does for the program.
-    SharedListGuard lock;
+    // Called before this worker's thread starts, so the thread's start orders both stores
+    // before every read of the cycle, for the sanitizer as well as for the program.
     iIndex = index;
     pPrinterList = printerList;
 }
@@ -66,12 +64,7 @@ void TrdGetPrinterStatus::SlotTaskStart()
 
     for (;;) {
         int interval = INTERVAL_NO_ENTRY;
-        bool inList = false;
-        {
-            SharedListGuard lock;
-            inList = EntryAtIndex() != nullptr;
-        }
-        if (!inList) {
+        if (!SharedPrinterList::HasEntry(pPrinterList, iIndex)) {
             if (WaitForSleep(INTERVAL_NO_ENTRY)) {
                 return;
             }
@@ -84,16 +77,8 @@ void TrdGetPrinterStatus::SlotTaskStart()
             continue;
         }
 
-        {
-            SharedListGuard lock;
-            // The list may have shrunk since the check: then the next round idles.
-            const stPrinterManager* entry = EntryAtIndex();
-            inList = entry != nullptr;
-            if (inList) {
-                stPrinter = *entry;
-            }
-        }
-        if (!inList) {
+        // The list may have shrunk since the check: then the next round idles.
+        if (!SharedPrinterList::CopyEntry(pPrinterList, iIndex, stPrinter)) {
             continue;
         }
 
@@ -123,12 +108,8 @@ void TrdGetPrinterStatus::SlotTaskStart()
             }
         }
 
-        SharedListGuard lock;
-        // The device manager may have replaced the list meanwhile: an entry of another queue
-        // or URI at this position is not this printer's.
-        if (OwnEntry()) {
-            (*pPrinterList)[iIndex] = stPrinter;
-        }
+        // Dropped when the device manager replaced the list meanwhile.
+        SharedPrinterList::WriteBack(pPrinterList, iIndex, stPrinter);
     }
 }
 
@@ -137,42 +118,16 @@ void TrdGetPrinterStatus::SlotThreadQuit()
     RequestQuit();
 }
 
-const stPrinterManager* TrdGetPrinterStatus::EntryAtIndex() const
-{
-    if (!pPrinterList || iIndex < 0 || iIndex >= pPrinterList->size()) {
-        return nullptr;
-    }
-    return &pPrinterList->at(iIndex);
-}
-
-const stPrinterManager* TrdGetPrinterStatus::OwnEntry() const
-{
-    const stPrinterManager* entry = EntryAtIndex();
-    if (!entry || entry->stInfo.strName != stPrinter.stInfo.strName ||
-        entry->stInfo.strURI != stPrinter.stInfo.strURI) {
-        return nullptr;
-    }
-    return entry;
-}
-
 bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
 {
-    int connectType = CONNECT_TYPE_UNKNOWN;
+    stPrinterInfo info;
     int status = PRINTER_STATUS_UNKNOWN;
-    QString name;
-    {
-        SharedListGuard lock;
-        const stPrinterManager* entry = EntryAtIndex();
-        if (!entry) {
-            interval = INTERVAL_NO_ENTRY;
-            return false;
-        }
-        connectType = entry->stInfo.iConnectType;
-        status = entry->stState.iStatus;
-        name = entry->stInfo.strName;
+    if (!SharedPrinterList::CopyInfo(pPrinterList, iIndex, info, status)) {
+        interval = INTERVAL_NO_ENTRY;
+        return false;
     }
 
-    if (connectType == CONNECT_TYPE_USB) {
+    if (info.iConnectType == CONNECT_TYPE_USB) {
         interval = INTERVAL_USB;
         return true;
     }
@@ -188,7 +143,7 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
 
     // An idle network printer is asked only while CUPS has a job printing on it. A CUPS that
     // does not answer counts as not printing.
-    if (!m_cups.IsPrinting(name)) {
+    if (!m_cups.IsPrinting(info.strName)) {
         return false;
     }
     interval = INTERVAL_NET;
@@ -318,17 +273,9 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
         strLastRecvURI = info.strURI;
     }
     const bool changed = CheckRecvBufChange(buf, len);
-    {
-        // The device manager removes the files of printers that left the list once it has
-        // replaced the list. Checking the entry and writing under the list's lock keeps a reply
-        // that was still on its way from publishing a file for a queue that is gone. The write
-        // is one small local file, so the lock is held only briefly.
-        SharedListGuard lock;
-        const bool ownEntry = !pPrinterList || OwnEntry();
+    const auto publish = [&] {
         const QFileInfo file(path);
-        if (!ownEntry) {
-            iLastRecvLen = -1;
-        } else if (changed || !file.exists() || file.size() != static_cast<qint64>(len)) {
+        if (changed || !file.exists() || file.size() != static_cast<qint64>(len)) {
             // A reply that did not reach the file (read-only or full disk) must not count as
             // published: forgetting it makes the next reply, even an identical one, write
             // again once the disk takes it, instead of leaving a stale or empty file behind.
@@ -336,6 +283,16 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
                 iLastRecvLen = -1;
             }
         }
+    };
+    // The device manager removes the files of printers that left the list once it has replaced
+    // the list. Writing only while the entry is still this printer's, with the list held,
+    // keeps a reply that was still on its way from publishing a file for a queue that is
+    // gone. The write is one small local file, so the list is held only briefly. A worker
+    // without a list (the tests of the evaluation) always publishes.
+    if (!pPrinterList) {
+        publish();
+    } else if (!SharedPrinterList::WhileOwn(pPrinterList, iIndex, stPrinter.stInfo, publish)) {
+        iLastRecvLen = -1;
     }
 
     if (!StatusEvaluator::Decode(buf, len, stPrinter.stState)) {
@@ -374,12 +331,7 @@ int TrdGetPrinterStatus::CheckJobStatus()
     // What the previous iteration wrote back. An entry of another queue (or none) at this
     // position says nothing about this printer, so it counts as "no status known".
     int sharedStatus = PRINTER_STATUS_UNKNOWN;
-    {
-        SharedListGuard lock;
-        if (const stPrinterManager* entry = OwnEntry()) {
-            sharedStatus = entry->stState.iStatus;
-        }
-    }
+    SharedPrinterList::OwnStatus(pPrinterList, iIndex, info, sharedStatus);
     const bool offline =
         OfflineCancelRule::Fires(info.iConnectType, stPrinter.stState.iStatus, sharedStatus);
 

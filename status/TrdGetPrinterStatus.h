@@ -49,12 +49,6 @@ public slots:
     void SlotThreadQuit();
 
 private:
-    // Both only under SharedListGuard. The entry at this worker's position, if there is one;
-    // and that entry only while it still names the queue and URI of the working copy (the
-    // device manager may have replaced the list since the copy was taken).
-    const stPrinterManager* EntryAtIndex() const;
-    const stPrinterManager* OwnEntry() const;
-
     int iIndex = -1;
     QList<stPrinterManager>* pPrinterList = nullptr;
     stPrinterManager stPrinter;

@@ -1,6 +1,6 @@
 #include "devices/TrdDeviceManage.h"
 #include "service/FixedPaths.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 #include "status/TrdGetPrinterStatus.h"
 #include "tests/support/TestEnv.h"
 
@@ -73,9 +73,8 @@ void TestDeviceCycle::cleanupTestCase()
 
 QStringList TestDeviceCycle::SharedNames() const
 {
-    SharedListGuard lock;
     QStringList names;
-    for (const stPrinterManager& entry : m_list) {
+    for (const stPrinterManager& entry : SharedPrinterList::Copy(&m_list)) {
         names << entry.stInfo.strName;
     }
     return names;
@@ -202,11 +201,10 @@ void TestDeviceCycle::newUri()
     QCOMPARE(Cycle(), TrdDeviceManage::CYCLE_WAIT_MS);
     VerifyWorkers(3);
     QCOMPARE(m_spy->count(), 2);
-    {
-        SharedListGuard lock;
-        QCOMPARE(m_list.at(2).stInfo.strURI, QStringLiteral("socket://127.0.0.14:9100"));
-        QCOMPARE(m_list.at(2).stInfo.strPort, QStringLiteral("127.0.0.14"));
-    }
+    stPrinterManager entry;
+    QVERIFY(SharedPrinterList::CopyEntry(&m_list, 2, entry));
+    QCOMPARE(entry.stInfo.strURI, QStringLiteral("socket://127.0.0.14:9100"));
+    QCOMPARE(entry.stInfo.strPort, QStringLiteral("127.0.0.14"));
     QCOMPARE(ListFileValue("printer_2/URI"), QStringLiteral("socket://127.0.0.14:9100"));
 }
 
@@ -218,10 +216,9 @@ void TestDeviceCycle::modelChangeAlone()
     // Not a change: neither the list nor the file is touched.
     QCOMPARE(TestEnv::readFile(ListFile()), before);
     QCOMPARE(ListFileValue("printer_0/Model"), QStringLiteral("Orvo Q7020DN"));
-    {
-        SharedListGuard lock;
-        QCOMPARE(m_list.at(0).stInfo.strModel, QStringLiteral("Orvo Q7020DN"));
-    }
+    stPrinterManager entry;
+    QVERIFY(SharedPrinterList::CopyEntry(&m_list, 0, entry));
+    QCOMPARE(entry.stInfo.strModel, QStringLiteral("Orvo Q7020DN"));
 }
 
 void TestDeviceCycle::deletedListFileWrittenAgain()

@@ -1,6 +1,7 @@
 #include "devices/TrdDeviceManage.h"
 #include "service/CupsTool.h"
 #include "service/FixedPaths.h"
+#include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/TrdGetPrinterStatus.h"
 
@@ -230,9 +231,9 @@ void TestDeviceManage::comparison()
     QList<stPrinterManager> list;
     TrdDeviceManage manager;
     manager.Init(&list);
-    manager.ReplaceSharedList(shared);
+    SharedPrinterList::Replace(&list, manager.GetInitPrinterList(shared));
     QCOMPARE(list.size(), shared.size());
-    QCOMPARE(manager.SharedListEquals(found), equal);
+    QCOMPARE(SharedPrinterList::Equals(&list, found), equal);
 }
 
 void TestDeviceManage::replacementResetsEntries()
@@ -242,13 +243,13 @@ void TestDeviceManage::replacementResetsEntries()
     manager.Init(&list);
     const stPrinterInfo a =
         Info("A", 1, "Orvo/Q7020?serial=1", "usb://Orvo/Q7020?serial=1", "Orvo Q7020");
-    manager.ReplaceSharedList({a});
+    SharedPrinterList::Replace(&list, manager.GetInitPrinterList({a}));
     list[0].stState.iStatus = 5;
     list[0].stState.listError1 << ERROR_STATUS_3;
     list[0].stState.ulSupply1000 = 77;
     list[0].listJobState << stJobState{QStringLiteral("A-1"), 1, -1};
     const stPrinterInfo b = Info("B", 2, "127.0.0.2", "socket://127.0.0.2");
-    manager.ReplaceSharedList({a, b});
+    SharedPrinterList::Replace(&list, manager.GetInitPrinterList({a, b}));
     QCOMPARE(list.size(), 2);
     for (const stPrinterManager& entry : list) {
         QCOMPARE(entry.stState.iStatus, 2);

@@ -1,5 +1,5 @@
 #include "devices/TrdDeviceManage.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 
 #include <QTest>
 
@@ -51,7 +51,7 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
     QList<stPrinterManager> shared;
     TrdDeviceManage manager;
     manager.Init(&shared);
-    manager.ReplaceSharedList(Variant(0));
+    SharedPrinterList::Replace(&shared, manager.GetInitPrinterList(Variant(0)));
 
     std::atomic<bool> stop{false};
     std::atomic<int> torn{0};
@@ -62,12 +62,8 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
         workers.emplace_back([&, k] {
             while (!stop.load()) {
                 stPrinterManager copy;
-                {
-                    SharedListGuard lock;
-                    if (k >= shared.size()) {
-                        continue;
-                    }
-                    copy = shared.at(k);
+                if (!SharedPrinterList::CopyEntry(&shared, k, copy)) {
+                    continue;
                 }
                 if (!Consistent(copy.stInfo)) {
                     ++torn;
@@ -77,10 +73,7 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
                 copy.stState.strStatusText = copy.stInfo.strName;
                 copy.stState.listError1.append(ERROR_STATUS_1);
                 copy.listJobState.append(stJobState{copy.stInfo.strName + "-1", 1, -1});
-                SharedListGuard lock;
-                if (k < shared.size() && shared.at(k).stInfo.strName == copy.stInfo.strName &&
-                    shared.at(k).stInfo.strURI == copy.stInfo.strURI) {
-                    shared[k] = copy;
+                if (SharedPrinterList::WriteBack(&shared, k, copy)) {
                     ++writeBacks;
                 }
             }
@@ -89,12 +82,11 @@ void TestPrinterListLock::replaceWhileWorkersCopyAndWriteBack()
 
     for (int i = 1; i <= REPLACEMENTS; ++i) {
         const QList<stPrinterInfo> next = Variant(i);
-        if (!manager.SharedListEquals(next)) {
-            manager.ReplaceSharedList(next);
+        if (!SharedPrinterList::Equals(&shared, next)) {
+            SharedPrinterList::Replace(&shared, manager.GetInitPrinterList(next));
         }
         // A state written back always belongs to the entry that carries it.
-        SharedListGuard lock;
-        for (const stPrinterManager& entry : shared) {
+        for (const stPrinterManager& entry : SharedPrinterList::Copy(&shared)) {
             if (!entry.stState.strStatusText.isEmpty() &&
                 entry.stState.strStatusText != entry.stInfo.strName) {
                 ++wrongWriteBack;

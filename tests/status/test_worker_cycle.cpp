@@ -7,7 +7,7 @@
 
 #include "service/FixedPaths.h"
 #include "service/PrinterRecords.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/TrdGetPrinterStatus.h"
 
@@ -73,19 +73,12 @@ private:
 
     stPrinterManager Shared(int index)
     {
-        SharedListGuard lock;
-        return index < m_list.size() ? m_list.at(index) : stPrinterManager();
+        stPrinterManager entry;
+        SharedPrinterList::CopyEntry(&m_list, index, entry);
+        return entry;
     }
-    int SharedSize()
-    {
-        SharedListGuard lock;
-        return m_list.size();
-    }
-    void SetList(const QList<stPrinterManager>& list)
-    {
-        SharedListGuard lock;
-        m_list = list;
-    }
+    int SharedSize() { return SharedPrinterList::Copy(&m_list).size(); }
+    void SetList(const QList<stPrinterManager>& list) { SharedPrinterList::Replace(&m_list, list); }
 
     // Wired the way the device manager wires a worker: own thread, queued start.
     void StartWorker(int index, bool init = true)
@@ -93,10 +86,10 @@ private:
         m_worker = new TrdGetPrinterStatus(nullptr);
         m_thread = new QThread();
         m_worker->moveToThread(m_thread);
-        m_thread->start(QThread::InheritPriority);
         if (init) {
             m_worker->Init(index, &m_list);
         }
+        m_thread->start(QThread::InheritPriority);
         QMetaObject::invokeMethod(m_worker, "SlotTaskStart", Qt::QueuedConnection);
     }
     // Asks the cycle to quit and waits until its thread has ended. False when the cycle did

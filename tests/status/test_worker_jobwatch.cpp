@@ -6,7 +6,7 @@
 
 #include "service/FixedPaths.h"
 #include "service/PrinterRecords.h"
-#include "service/SharedListGuard.h"
+#include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/TrdGetPrinterStatus.h"
 
@@ -60,8 +60,7 @@ private:
     }
     void SetShared(const QList<stPrinterManager>& list)
     {
-        SharedListGuard lock;
-        m_list = list;
+        SharedPrinterList::Replace(&m_list, list);
     }
     QString PrintingJob(const QString& queue)
     {

@@ -5,8 +5,8 @@
 #include "service/CupsTool.h"
 #include "service/FixedPaths.h"
 #include "service/ModelTable.h"
-#include "service/UtilThreadBase.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryFile>
@@ -215,7 +215,7 @@ int AddPrinterTool::Run(const QStringList& args)
 int AddPrinterTool::CheckCanAdminister()
 {
     const QString cfg = FixedPaths::CfgDir();
-    if (!UtilThreadBase::MakePathExist(cfg) || !QFileInfo(cfg).isWritable()) {
+    if (!QDir().mkpath(cfg) || !QFileInfo(cfg).isWritable()) {
         Error(QStringLiteral("not allowed: cannot write in %1 (run it as root)").arg(cfg));
         return EXIT_NOT_ALLOWED;
     }

@@ -1,4 +1,4 @@
-#include "devices/TrdDeviceManage.h"
+#include "devices/QueueDiscovery.h"
 #include "service/CupsTool.h"
 #include "tools/addprinter/AddPrinterTool.h"
 
@@ -14,8 +14,9 @@ int main(int argc, char* argv[])
     CupsTool::PassToolErrorsThrough(true);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    TrdDeviceManage manager;
+    // The service's own discovery, so the tool sees the printers the service watches.
+    QueueDiscovery discovery;
     AddPrinterTool tool(
-        [&manager](bool driverCheck) { return manager.GetPrinterInfo(driverCheck); }, out, err);
+        [&discovery](bool driverCheck) { return discovery.GetPrinterInfo(driverCheck); }, out, err);
     return tool.Run(app.arguments().mid(1));
 }

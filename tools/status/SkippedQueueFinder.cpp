@@ -10,9 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& listed)
 {
@@ -37,19 +34,10 @@ QStringList SkippedQueueFinder::Find(const QString& ppdDir, const QStringList& l
         if (QueueNameCheck::IsUtf8(name) && listed.contains(QString::fromUtf8(name))) {
             continue;
         }
-        // Opened by its bytes and read through the descriptor, so that a name Qt cannot decode
-        // still reaches the PPD reader.
-        const int fd =
-            ::openat(::dirfd(dir), file.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) {
-            unreadable = unreadable || errno == EACCES;
-            continue;
-        }
         QString model;
-        const bool ours =
-            PpdModelReader::FindModel(QStringLiteral("/proc/self/fd/%1").arg(fd), codec, model);
-        ::close(fd);
-        if (!ours) {
+        bool denied = false;
+        if (!PpdModelReader::FindModelOfQueue(ppdDir, name, codec, model, &denied)) {
+            unreadable = unreadable || denied;
             continue;
         }
         QString reason = QueueNameCheck::Problem(name);

@@ -1,7 +1,0 @@
-#include "service/PrinterListLock.h"
-
-QMutex& PrinterListLock::Mutex()
-{
-    static QMutex s_mutexList;
-    return s_mutexList;
-}
