@@ -343,13 +343,12 @@ void TestNotify::serverAwayWhenFirstSeen()
     QVERIFY(m_bus.unregisterService("org.freedesktop.Notifications"));
     TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyJam));
     QByteArray said;
-    TESTENV_VERIFY(m_env,
-                   m_env.waitFor(
-                       [&] {
-                           said += m_notifier->readAllStandardError();
-                           return said.contains(": paper jam - notification not shown");
-                       },
-                       10000, "the notifier to find no server"));
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [&] {
+                                  said += m_notifier->readAllStandardError();
+                                  return said.contains(": paper jam - notification not shown");
+                              },
+                              10000, "the notifier to find no server"));
     QVERIFY(m_bus.registerService("org.freedesktop.Notifications"));
     TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, before + 1, 10000));
     QCOMPARE(Told(c_strBuero).at(before), QStringLiteral("2 paper jam"));
