@@ -267,10 +267,10 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
     // file whose size is not the reply's (one from an earlier run, or cut from outside) is
     // rewritten even when the reply matches the memory.
     const stPrinterInfo& info = stPrinter.stInfo;
-    if (info.strName != strLastRecvName || info.strURI != strLastRecvURI) {
+    if (info.strName != m_strLastRecvName || info.strURI != m_strLastRecvURI) {
         iLastRecvLen = -1;
-        strLastRecvName = info.strName;
-        strLastRecvURI = info.strURI;
+        m_strLastRecvName = info.strName;
+        m_strLastRecvURI = info.strURI;
     }
     const bool changed = CheckRecvBufChange(buf, len);
     const auto publish = [&] {
