@@ -1,12 +1,9 @@
 #include "status/StatusEvaluator.h"
 
-#include "protocol/StatusCodeTables.h"
-#include "protocol/UtilPrinterStatus.h"
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
 #include "service/SafeWrite.h"
-
-#include <memory>
+#include "service/StatusReply.h"
 
 QString StatusEvaluator::StatusFilePath(const QString& queueName)
 {
@@ -22,12 +19,12 @@ bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* 
 }
 
 namespace {
-QList<enErrorStatus> MapErrorCodes(const std::vector<std::uint64_t>& codes)
+QList<enErrorStatus> ErrorValues(const QList<stErrorEntry>& errors)
 {
     QList<enErrorStatus> list;
-    list.reserve(static_cast<int>(codes.size()));
-    for (std::uint64_t code : codes) {
-        list.append(GetErrorStatusEnum(static_cast<unsigned long>(code)));
+    list.reserve(errors.size());
+    for (const stErrorEntry& error : errors) {
+        list.append(static_cast<enErrorStatus>(error.iValue));
     }
     return list;
 }
@@ -35,34 +32,32 @@ QList<enErrorStatus> MapErrorCodes(const std::vector<std::uint64_t>& codes)
 
 bool StatusEvaluator::Decode(const unsigned char* buf, unsigned long len, stPrinterState& state)
 {
-    // The decoder keeps its texts in fixed buffers of a few kilobytes; keep them off the stack
-    // of a worker thread.
-    const auto reply = std::make_unique<UtilPrinterStatus>();
-    if (!reply->parseRecvBuf(buf, len)) {
+    stStatusReply reply;
+    if (!reply.Decode(buf, len)) {
         return false;
     }
 
     // Built whole and assigned at once, so no field of an earlier reply survives.
     stPrinterState decoded;
-    decoded.strInfo3 = QString::fromUtf8(reply->info3());
-    decoded.iStatus = GetPrinterStatusEnum(static_cast<unsigned long>(reply->statusCode()));
-    decoded.strStatusText = QString::fromUtf8(reply->statusText());
-    decoded.strInfo1 = QString::fromUtf8(reply->info1());
-    decoded.strInfo2 = QString::fromUtf8(reply->info2());
-    decoded.listError1 = MapErrorCodes(reply->errorCodes1());
-    decoded.listError2 = MapErrorCodes(reply->errorCodes2());
+    decoded.strInfo3 = reply.strInfo3;
+    decoded.iStatus = reply.iStatus;
+    decoded.strStatusText = reply.strStatusText;
+    decoded.strInfo1 = reply.strInfo1;
+    decoded.strInfo2 = reply.strInfo2;
+    decoded.listError1 = ErrorValues(reply.listErrors1);
+    decoded.listError2 = ErrorValues(reply.listErrors2);
     decoded.iErrorCount1 = decoded.listError1.size();
     decoded.iErrorCount2 = decoded.listError2.size();
-    decoded.strSuppliesText = QString::fromUtf8(reply->suppliesText());
-    decoded.iTonerType = GetTonerTypeEnum(static_cast<unsigned long>(reply->tonerType()));
-    decoded.ulSupply1000 = reply->supply1000();
-    decoded.ulSupply1001 = reply->supply1001();
-    decoded.ulSupply1002 = reply->supply1002();
-    decoded.ulSupply1003 = reply->supply1003();
-    decoded.ulSupply1004 = reply->supply1004();
-    decoded.ulSupply1100 = reply->supply1100();
-    decoded.ulSupply1101 = reply->supply1101();
-    decoded.ulSupply1102 = reply->supply1102();
+    decoded.strSuppliesText = reply.strSuppliesText;
+    decoded.iTonerType = reply.iTonerType;
+    decoded.ulSupply1000 = reply.SupplyValue(SUPPLIES_VALUE_1000);
+    decoded.ulSupply1001 = reply.SupplyValue(SUPPLIES_VALUE_1001);
+    decoded.ulSupply1002 = reply.SupplyValue(SUPPLIES_VALUE_1002);
+    decoded.ulSupply1003 = reply.SupplyValue(SUPPLIES_VALUE_1003);
+    decoded.ulSupply1004 = reply.SupplyValue(SUPPLIES_VALUE_1004);
+    decoded.ulSupply1100 = reply.SupplyValue(SUPPLIES_VALUE_1100);
+    decoded.ulSupply1101 = reply.SupplyValue(SUPPLIES_VALUE_1101);
+    decoded.ulSupply1102 = reply.SupplyValue(SUPPLIES_VALUE_1102);
     decoded.iFailCount = 0;
     state = decoded;
     return true;

@@ -5,7 +5,7 @@
 #include <QString>
 
 // What one status reply means for the desktop application: the status file it reads, and the
-// printer state decoded from the reply through the code tables.
+// printer state built from the reply's decode (stStatusReply), the one orvo-status reads it with.
 class StatusEvaluator
 {
 public:

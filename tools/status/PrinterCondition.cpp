@@ -37,15 +37,7 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         return result;
     }
 
-    std::vector<std::uint64_t> codes1;
-    std::vector<std::uint64_t> codes2;
-    for (const stErrorEntry& error : printer.listErrors1) {
-        codes1.push_back(error.ulCode);
-    }
-    for (const stErrorEntry& error : printer.listErrors2) {
-        codes2.push_back(error.ulCode);
-    }
-    const ReplyCondition reply = ReplyCondition::Classify(printer.ulStatusCode, codes1, codes2);
+    const ReplyCondition reply = printer.Classify();
     switch (reply.State()) {
     case REPLY_STATE_READY:
         result.m_enState = PrinterState::Ready;
@@ -71,14 +63,13 @@ PrinterCondition PrinterCondition::Classify(const stPrinterReport& printer, Serv
         result.m_listConditions.append(condition);
     }
 
-    for (const stSupplyEntry& supply : printer.listSupplies) {
-        if (supply.usType == SUPPLIES_TONER_LEVEL && supply.bCarried) {
-            stSupplyLevel level;
-            level.strName = QStringLiteral("toner");
-            level.ulValue = supply.ulValue;
-            level.iPercent = supply.ulValue <= 100 ? int(supply.ulValue) : -1;
-            result.m_listSupplies.append(level);
-        }
+    const stSupplyEntry* toner = printer.CarriedSupply(SUPPLIES_TONER_LEVEL);
+    if (toner != nullptr) {
+        stSupplyLevel level;
+        level.strName = QStringLiteral("toner");
+        level.ulValue = toner->ulValue;
+        level.iPercent = toner->ulValue <= 100 ? int(toner->ulValue) : -1;
+        result.m_listSupplies.append(level);
     }
     return result;
 }

@@ -1,8 +1,6 @@
 #include "tools/status/StatusReader.h"
 
 #include "protocol/StatusCodeTables.h"
-#include "protocol/SuppliesType.h"
-#include "protocol/UtilPrinterStatus.h"
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
 #include "tools/status/SkippedQueueFinder.h"
@@ -142,18 +140,6 @@ QString SettingText(const QSettings& settings, const QString& key)
 QString SizeText(qint64 size)
 {
     return size == 1 ? StatusReader::tr("1 byte") : StatusReader::tr("%1 bytes").arg(size);
-}
-
-QList<stErrorEntry> MapErrors(const std::vector<std::uint64_t>& codes)
-{
-    QList<stErrorEntry> list;
-    for (std::uint64_t code : codes) {
-        stErrorEntry entry;
-        entry.ulCode = code;
-        entry.iValue = GetErrorStatusEnum(static_cast<unsigned long>(code));
-        list.append(entry);
-    }
-    return list;
 }
 
 } // namespace
@@ -395,8 +381,7 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
         return;
     }
 
-    UtilPrinterStatus reply;
-    if (!reply.parseRecvBuf(bytes, static_cast<unsigned long>(size))) {
+    if (!report->Decode(bytes, static_cast<unsigned long>(size))) {
         if (size < 8 && data.count('\0') == size) {
             report->enFileState = StatusFileState::NoReply;
             report->strFileProblem =
@@ -407,9 +392,9 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
         // texts, no codes, no entries) it decodes. Bytes whose lengths run past any reply do not.
         QByteArray padded = data;
         padded.append(QByteArray(MAX_REPLY_SIZE - size, '\0'));
-        UtilPrinterStatus probe;
-        if (probe.parseRecvBuf(reinterpret_cast<const unsigned char*>(padded.constData()),
-                               static_cast<unsigned long>(padded.size()))) {
+        stStatusReply probe;
+        if (probe.Decode(reinterpret_cast<const unsigned char*>(padded.constData()),
+                         static_cast<unsigned long>(padded.size()))) {
             report->enFileState = StatusFileState::Truncated;
             report->strFileProblem = StatusReader::tr("reply truncated, %1").arg(SizeText(size));
         } else {
@@ -424,25 +409,7 @@ void StatusReader::DecodeStatusFile(const QByteArray& data, qint64 fileSize,
     report->enFileState = StatusFileState::Decoded;
     report->bHasStatus = true;
     report->bHasStatusCode = true;
-    report->ulStatusCode = reply.statusCode();
-    report->iStatus = GetPrinterStatusEnum(static_cast<unsigned long>(reply.statusCode()));
     report->strStatusLabel = StatusLabel(report->iStatus, report->ulStatusCode);
-    report->strStatusText = QString::fromUtf8(reply.statusText());
-    report->strInfo1 = QString::fromUtf8(reply.info1());
-    report->strInfo2 = QString::fromUtf8(reply.info2());
-    report->strInfo3 = QString::fromUtf8(reply.info3());
-    report->listErrors1 = MapErrors(reply.errorCodes1());
-    report->listErrors2 = MapErrors(reply.errorCodes2());
-    report->strSuppliesText = QString::fromUtf8(reply.suppliesText());
-    report->iTonerType = GetTonerTypeEnum(static_cast<unsigned long>(reply.tonerType()));
-    report->listSupplies.clear();
-    for (const enSuppliesType type : c_enSuppliesValueTypeList) {
-        stSupplyEntry entry;
-        entry.usType = quint16(type);
-        entry.ulValue = reply.suppliesValue(type);
-        entry.bCarried = reply.hasSupply(type);
-        report->listSupplies.append(entry);
-    }
 }
 
 QString StatusReader::StatusLabel(int status, quint64 code)

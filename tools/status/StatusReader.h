@@ -9,8 +9,8 @@
 #include <QStringList>
 
 // Reads the files the service publishes in its cfg directory (printer list, heartbeat and one
-// status file per printer) into a StatusSnapshot, decoding the status files with the service's own
-// parser and code tables. Only reads: the service may rewrite any file at any moment, so a file
+// status file per printer) into a StatusSnapshot, decoding the status files through the service's
+// own decode (stStatusReply). Only reads: the service may rewrite any file at any moment, so a file
 // caught mid-write is read once more before it is reported as broken. Its problems and labels are
 // worded for people: in the user's language once a translator is installed (never for --json).
 class StatusReader

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/StatusCodeTables.h"
+#include "service/StatusReply.h"
 
 #include <QDateTime>
 #include <QList>
@@ -31,20 +32,9 @@ enum class ServiceState
     Unknown,    // heartbeat file present but without a time stamp
 };
 
-struct stErrorEntry
-{
-    quint64 ulCode = 0; // printer error code from the reply
-    int iValue = 0;     // error value the service maps it to
-};
-
-struct stSupplyEntry
-{
-    quint16 usType = 0;
-    quint64 ulValue = 0;
-    bool bCarried = false; // the reply held an entry of this type; otherwise the value is 0
-};
-
-struct stPrinterReport
+// A printer of the list and its status file. The reply's fields (stStatusReply) are meaningful only
+// with enFileState == Decoded, iStatus as bHasStatus says.
+struct stPrinterReport : stStatusReply
 {
     int iIndex = 0; // position in the printer list, from 0
     QString strName;
@@ -59,23 +49,11 @@ struct stPrinterReport
     qint64 iFileSize = -1;
     QString strFileProblem;
 
-    // Valid when the status file decoded, or (status 2 only) when it is missing.
+    // Whether iStatus is valid: when the status file decoded, or (status 2 only) when it is
+    // missing; ulStatusCode only with bHasStatusCode.
     bool bHasStatus = false;
-    int iStatus = PRINTER_STATUS_UNKNOWN;
     bool bHasStatusCode = false;
-    quint64 ulStatusCode = 0;
     QString strStatusLabel;
-
-    // Decoded fields; meaningful only with enFileState == Decoded.
-    QString strStatusText;
-    QString strInfo1;
-    QString strInfo2;
-    QString strInfo3;
-    QList<stErrorEntry> listErrors1;
-    QList<stErrorEntry> listErrors2;
-    QString strSuppliesText;
-    int iTonerType = 0;
-    QList<stSupplyEntry> listSupplies; // the nine typed values, in type order
 };
 
 struct stPrinterListReport
