@@ -1,5 +1,6 @@
 #include "devices/TrdDeviceManage.h"
 #include "generated/OrvoVersion.h"
+#include "service/CupsReasonPublisher.h"
 #include "service/FixedPaths.h"
 #include "service/InstanceGuard.h"
 #include "service/PrinterRecords.h"
@@ -8,8 +9,12 @@
 #include <QCoreApplication>
 #include <QList>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -32,7 +37,7 @@ const char* const HELP =
     "Orvo queue is left. orvo-status shows what it publishes. See orvo-statusd(8).\n"
     "\n"
     "Exit status:\n"
-    "  0  ended by itself (no printers), or another copy already runs\n"
+    "  0  ended by itself (no printers), stopped (SIGTERM), or another copy already runs\n"
     "  1  not started as root\n"
     "  2  wrong usage\n";
 
@@ -58,6 +63,41 @@ bool HandleArguments(int argc, char* argv[], int* exitCode)
         *exitCode = EXIT_USAGE;
     }
     return true;
+}
+
+// A stop (SIGTERM from systemd, ^C by hand) reaches the handler in whatever thread it hits; the
+// handler only writes a byte into a pipe, and a thread of its own does the end: take back the
+// state reasons the service set in CUPS, then end like the service ends itself.
+int s_iStopPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(s_iStopPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void HandleStopSignals()
+{
+    if (pipe2(s_iStopPipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::thread([] {
+        char byte = 0;
+        while (read(s_iStopPipe[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        ORVO_LOG("stopped by a signal, end service");
+        TrdDeviceManage::FinishReasons();
+        std::fflush(nullptr);
+        _exit(EXIT_DONE);
+    }).detach();
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 } // namespace
@@ -88,6 +128,8 @@ int main(int argc, char* argv[])
     UtilLog::SetLogEnable(true);
 #endif
     ORVO_LOG("Start service, enable log");
+    CupsReasonPublisher::Instance().Start();
+    HandleStopSignals();
 
     auto* printers = new QList<stPrinterManager>();
     auto* manager = new TrdDeviceManage(nullptr);

@@ -2,6 +2,7 @@
 
 #include "devices/PrinterListFile.h"
 #include "devices/QueueCreator.h"
+#include "service/CupsReasonPublisher.h"
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
 #include "service/SafeWrite.h"
@@ -86,8 +87,10 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     }
 
     // New workers first: until the replacement below they find their position outside the list
-    // and idle, which is harmless.
+    // and idle, which is harmless. The queues' CUPS state reasons follow the list before any
+    // worker can report for a new queue.
     StartWorkers(listPrinter.size());
+    WatchReasons(listPrinter);
     // Stale files go after the replacement: a worker publishes only while its entry is in the
     // list, so no reply can bring back a file removed here.
     SharedPrinterList::Replace(pPrinterList, GetInitPrinterList(listPrinter));
@@ -144,8 +147,25 @@ void TrdDeviceManage::RemoveLeftovers()
     // of static objects (the list lock, the fixed paths, Qt's globals) under their feet; _exit()
     // ends every thread at once without touching them. Only stdio buffers need flushing first;
     // every file of the service is closed after each use.
+    FinishReasons();
     std::fflush(nullptr);
     _exit(0);
+}
+
+void TrdDeviceManage::WatchReasons(const QList<stPrinterInfo>& list)
+{
+    QStringList names;
+    for (const stPrinterInfo& info : list) {
+        names.append(info.strName);
+    }
+    CupsReasonPublisher::Instance().Watch(names);
+}
+
+void TrdDeviceManage::FinishReasons()
+{
+    // Nothing the service set may outlive it in CUPS. A scheduler that does not answer in time
+    // keeps them until the next start takes them back.
+    CupsReasonPublisher::Instance().Finish(FINISH_REASONS_MS);
 }
 
 QList<stPrinterInfo> TrdDeviceManage::GetPrinterInfo(bool driverCheck)

@@ -25,6 +25,8 @@ public:
     static constexpr int CYCLE_WAIT_MS = 3000;
     static constexpr int EMPTY_CYCLE_WAIT_MS = 1000;
     static constexpr int MAX_EMPTY_CYCLES = 3; // the next empty cycle ends the process
+    // How long the end of the process waits for CUPS to take back the service's state reasons.
+    static constexpr int FINISH_REASONS_MS = 3000;
     // RunOneCycle's answer when the process is to end.
     static constexpr int CYCLE_END_PROCESS = -1;
 
@@ -78,7 +80,13 @@ public slots:
     void SlotTaskStart();
     void SlotThreadQuit();
 
+public:
+    // The end of the process, whatever ends it: the state reasons the service set in CUPS go
+    // first. Safe from any thread.
+    static void FinishReasons();
+
 private:
+    static void WatchReasons(const QList<stPrinterInfo>& list);
     // Creates, moves, starts and wires the workers for the positions [workers, count) and sends
     // the start signal once for the batch.
     void StartWorkers(int count);

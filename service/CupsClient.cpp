@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace {
 // Asking for fewer attributes keeps both sides' work per job small; these are all the rules read.
@@ -142,7 +143,7 @@ QString CupsClient::PrinterUri(const QString& queue)
     return QString::fromUtf8(uri);
 }
 
-ipp_t* CupsClient::Ask(ipp_t* request, bool* answered)
+ipp_t* CupsClient::Ask(ipp_t* request, bool* answered, const char* resource)
 {
     if (answered) {
         *answered = false;
@@ -163,7 +164,7 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered)
             ippSetOperation(copy, ippGetOperation(request));
             ippSetRequestId(copy, ippGetRequestId(request));
         }
-        ipp_t* response = cupsDoRequest(http, request, "/");
+        ipp_t* response = cupsDoRequest(http, request, resource);
         request = copy;
         if (response) {
             if (!m_bKeeps) {
@@ -292,4 +293,83 @@ bool CupsClient::GetJobs(const QString& queue, const QList<int>& alsoIds, QList<
     std::sort(jobs.begin(), jobs.end(),
               [](const stJob& a, const stJob& b) { return a.iId < b.iId; });
     return true;
+}
+
+CupsClient::enChange CupsClient::Outcome(ipp_t* response)
+{
+    // Without a response libcups leaves the reason in its last error: a status of the client
+    // range is a refusal (no such queue, not authorised), anything else no answer.
+    const ipp_status_t status = response ? ippGetStatusCode(response) : cupsLastError();
+    if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+        return response ? CHANGE_DONE : CHANGE_NO_ANSWER;
+    }
+    if (status >= IPP_STATUS_ERROR_BAD_REQUEST && status < IPP_STATUS_ERROR_INTERNAL) {
+        return CHANGE_REFUSED;
+    }
+    return CHANGE_NO_ANSWER;
+}
+
+CupsClient::enChange CupsClient::GetStateReasons(const QString& queue, QStringList& reasons,
+                                                 QString& message)
+{
+    reasons.clear();
+    message.clear();
+    const QString uri = PrinterUri(queue);
+    if (uri.isEmpty()) {
+        return CHANGE_REFUSED;
+    }
+    static const char* const attributes[] = {"printer-state-reasons", "printer-state-message"};
+    ipp_t* request = NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri);
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(std::size(attributes)), nullptr, attributes);
+    ipp_t* response = Ask(request, nullptr);
+    const enChange outcome = Outcome(response);
+    if (outcome == CHANGE_DONE) {
+        ipp_attribute_t* attr =
+            ippFindAttribute(response, "printer-state-reasons", IPP_TAG_KEYWORD);
+        for (int i = 0; attr && i < ippGetCount(attr); ++i) {
+            const QString keyword = Text(attr, i);
+            if (!keyword.isEmpty() && keyword != QLatin1String("none")) {
+                reasons.append(keyword);
+            }
+        }
+        message = Text(ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT));
+    }
+    if (response) {
+        ippDelete(response);
+    }
+    return outcome;
+}
+
+CupsClient::enChange CupsClient::SetStateReasons(const QString& queue, const QStringList& reasons,
+                                                 const QString& message)
+{
+    const QString uri = PrinterUri(queue);
+    if (uri.isEmpty()) {
+        return CHANGE_REFUSED;
+    }
+    QList<QByteArray> keywords;
+    for (const QString& reason : reasons) {
+        keywords.append(reason.toUtf8());
+    }
+    if (keywords.isEmpty()) {
+        keywords.append("none");
+    }
+    std::vector<const char*> values;
+    for (const QByteArray& keyword : keywords) {
+        values.push_back(keyword.constData());
+    }
+    ipp_t* request = NewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER, uri);
+    ippAddStrings(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "printer-state-reasons",
+                  int(values.size()), nullptr, values.data());
+    ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-state-message", nullptr,
+                 message.toUtf8().constData());
+    // The administrative resource: cupsd's policy for printer changes applies there, and
+    // libcups answers its authentication challenge with root's local credentials.
+    ipp_t* response = Ask(request, nullptr, "/admin/");
+    const enChange outcome = Outcome(response);
+    if (response) {
+        ippDelete(response);
+    }
+    return outcome;
 }

@@ -10,9 +10,10 @@
 typedef struct _http_s http_t;
 typedef struct _ipp_s ipp_t;
 
-// The read-only questions the service asks CUPS, over IPP on a connection of its own: the
-// queues with their device URIs, whether a queue is printing, and the jobs of a queue. Changes
-// to CUPS (cancel, lpadmin, lpinfo) stay with the command-line tools.
+// The questions the service asks CUPS, over IPP on a connection of its own: the queues with
+// their device URIs, whether a queue is printing, the jobs of a queue and a queue's state
+// reasons. The one change made here is a queue's printer-state-reasons and message, which no
+// command-line tool sets; the other changes (cancel, lpadmin, lpinfo) stay with the tools.
 //
 // It talks to the scheduler the CUPS tools would talk to (CUPS_SERVER, client.conf, else the
 // local socket). One object per thread: the connection is opened at the first question, kept
@@ -65,6 +66,20 @@ public:
     // decides on them.
     bool GetJobs(const QString& queue, const QList<int>& alsoIds, QList<stJob>& jobs);
 
+    // How a change was taken: done, refused (no such queue, not allowed), or no answer at all.
+    enum enChange
+    {
+        CHANGE_DONE,
+        CHANGE_REFUSED,
+        CHANGE_NO_ANSWER,
+    };
+    // The queue's printer-state-reasons ("none" left out) and printer-state-message.
+    enChange GetStateReasons(const QString& queue, QStringList& reasons, QString& message);
+    // Replaces the queue's whole printer-state-reasons list and its message (one
+    // CUPS-Add-Modify-Printer request; cupsd takes it from root over the local socket).
+    enChange SetStateReasons(const QString& queue, const QStringList& reasons,
+                             const QString& message);
+
     // Open connections made so far, for the tests of the reconnect.
     int ConnectCount() const { return m_iConnects; }
     // Whether this client keeps its connection between questions.
@@ -75,7 +90,9 @@ private:
     // or answered with an error status. A connection that fails is closed and, when it had
     // served a question before (the scheduler may have been restarted since), opened again
     // for one more try.
-    ipp_t* Ask(ipp_t* request, bool* answered);
+    ipp_t* Ask(ipp_t* request, bool* answered, const char* resource = "/");
+    // CHANGE_DONE for a response with a successful status; otherwise what the failure was.
+    static enChange Outcome(ipp_t* response);
     http_t* Connection();
     void Disconnect();
     static QString PrinterUri(const QString& queue);

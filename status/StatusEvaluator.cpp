@@ -30,11 +30,15 @@ QList<enErrorStatus> ErrorValues(const QList<stErrorEntry>& errors)
 }
 } // namespace
 
-bool StatusEvaluator::Decode(const unsigned char* buf, unsigned long len, stPrinterState& state)
+bool StatusEvaluator::Decode(const unsigned char* buf, unsigned long len, stPrinterState& state,
+                             stStatusReply* decodedReply)
 {
     stStatusReply reply;
     if (!reply.Decode(buf, len)) {
         return false;
+    }
+    if (decodedReply) {
+        *decodedReply = reply;
     }
 
     // Built whole and assigned at once, so no field of an earlier reply survives.

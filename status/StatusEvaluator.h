@@ -2,6 +2,8 @@
 
 #include "service/PrinterRecords.h"
 
+struct stStatusReply;
+
 #include <QString>
 
 // What one status reply means for the desktop application: the status file it reads, and the
@@ -18,6 +20,8 @@ public:
     static bool WriteStatusFile(const QString& path, const unsigned char* buf, unsigned long len);
 
     // Decodes a reply into a complete new state. False when the reply does not decode; `state`
-    // is then left untouched.
-    static bool Decode(const unsigned char* buf, unsigned long len, stPrinterState& state);
+    // is then left untouched. `reply`, when given, receives the decode itself, for what else the
+    // reply is read for (the printer's state reasons in CUPS).
+    static bool Decode(const unsigned char* buf, unsigned long len, stPrinterState& state,
+                       stStatusReply* reply = nullptr);
 };

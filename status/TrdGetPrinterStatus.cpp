@@ -1,10 +1,13 @@
 #include "status/TrdGetPrinterStatus.h"
 
+#include "service/CupsReasonPublisher.h"
 #include "service/CupsTool.h"
 #include "service/FixedPaths.h"
 #include "service/ModelTable.h"
+#include "service/PrinterReasons.h"
 #include "service/QueueNameCheck.h"
 #include "service/SharedPrinterList.h"
+#include "service/StatusReply.h"
 #include "service/UtilLog.h"
 #include "status/JobWatchRule.h"
 #include "status/OfflineCancelRule.h"
@@ -42,6 +45,7 @@ void MarkUnreachable(stPrinterManager& printer)
     state.listError1.clear();
     state.listError2.clear();
     state.iFailCount = 0;
+    CupsReasonPublisher::Instance().Report(printer.stInfo.strName, PrinterReasons::Unreachable());
 }
 } // namespace
 
@@ -295,9 +299,13 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
         iLastRecvLen = -1;
     }
 
-    if (!StatusEvaluator::Decode(buf, len, stPrinter.stState)) {
+    stStatusReply reply;
+    if (!StatusEvaluator::Decode(buf, len, stPrinter.stState, &reply)) {
         return -1;
     }
+    // CUPS shows the condition too; the publisher's thread tells it, and only on a change.
+    CupsReasonPublisher::Instance().Report(stPrinter.stInfo.strName,
+                                           PrinterReasons::FromReply(reply));
     return 0;
 }
 

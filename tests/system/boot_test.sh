@@ -206,6 +206,11 @@ cp "$sim" "$payload/orvo-printer-sim"
 cp "$usbsim" "$payload/orvo-usb-sim"
 printf 'info1 = Orvo Q7040DN\nstatus_code = 0\n' >"$work/reply.txt"
 python3 "$sim" build "$work/reply.txt" >"$payload/ready.hex" || { echo "cannot build a reply"; exit 1; }
+# Ready with status code 1: a printer reporting 0 is asked only while its queue prints.
+printf 'info1 = Orvo Q7040DN\nstatus_code = 1\n' >"$work/awake.txt"
+python3 "$sim" build "$work/awake.txt" >"$payload/awake.hex" || { echo "cannot build a reply"; exit 1; }
+printf 'info1 = Orvo Q7040DN\nstatus_code = 3\nerrors1 = 0x1106\n' >"$work/paper.txt"
+python3 "$sim" build "$work/paper.txt" >"$payload/paper.hex" || { echo "cannot build a reply"; exit 1; }
 cp "$src/scripts/testenv/usb-backend" "$src/scripts/testenv/model-keys" "$payload/"
 cp "$here/orvo-printer.umockdev" "$payload/"
 sed 's/3a5c/04b8/g' "$here/orvo-printer.umockdev" >"$payload/other-vendor.umockdev"
@@ -316,7 +321,8 @@ check "path unit waiting" $? "$state"
 
 # A network printer: the simulator answers on UDP 9300 on a loopback address of its own.
 in_ct systemd-run -q --unit=orvo-printer-sim python3 /srv/payload/orvo-printer-sim serve \
-    --address 127.0.0.2 --ready /run/orvo-printer-sim.ready >/dev/null 2>&1
+    --address 127.0.0.2 --ready /run/orvo-printer-sim.ready --control /run/orvo-printer-sim.ctl \
+    --reply-hex "$(cat "$payload/awake.hex")" >/dev/null 2>&1
 until_ct 20 "test -s /run/orvo-printer-sim.ready" || echo "(printer simulator did not start)"
 in_ct lpadmin -p OrvoNet -E -v 'socket://127.0.0.2:9100/?snmp=false' \
     -P /srv/payload/model/Orvo/Orvo_Q7040DN.ppd >"$work/lpadmin.log" 2>&1 ||
@@ -342,6 +348,40 @@ assert [p for p in d["printers"] if p["queue"] == "OrvoNet"]
 ' "$work/status.json" 2>/dev/null
 check "orvo-status --json shows the service alive and the printer" $? \
     "$(head -c 200 "$work/status.json" | tr '\n' ' ')"
+
+# The printer's condition in CUPS, and nothing of it left once the service is stopped.
+alerts() { in_ct lpstat -l -p "$1" 2>/dev/null | sed -n 's/^[[:space:]]*Alerts: //p'; }
+sim_said=$(in_ct python3 /srv/payload/orvo-printer-sim ctl /run/orvo-printer-sim.ctl set-reply-hex \
+    "$(cat "$payload/paper.hex")" 2>&1)
+until_ct 30 "lpstat -l -p OrvoNet | grep -q 'Alerts:.*media-empty-error'"
+check "paper out shows in CUPS" $? "alerts: $(alerts OrvoNet); simulator: $sim_said; \
+$(in_ct tail -4 /var/log/cups/access_log | tr '\n' '|') $(in_ct grep -v '^D' /var/log/cups/error_log | tail -4 | tr '\n' '|')"
+in_ct systemctl stop $svc
+state=$(prop $svc ActiveState)
+[ "$state" = inactive ] && [[ $(alerts OrvoNet) != *media-empty-error* ]]
+check "systemctl stop takes the service's reasons back" $? "$state, alerts: $(alerts OrvoNet)"
+# cupsd saves printers.conf about 30 s after that change, and the path unit fires on it.
+until_ct 60 "[ \"\$(systemctl show -P Result $svc)\" = exec-condition ] &&
+    [ \"\$(systemctl show -P ActiveState $svc)\" = inactive ]"
+rc=$?
+state=$(prop $svc ActiveState)
+[ $rc = 0 ] && [ "$state" = inactive ]
+check "cupsd saving them does not start the stopped service again" $? \
+    "$state, result $(prop $svc Result)"
+in_ct lpadmin -p OrvoNet -v 'socket://127.0.0.2:9100/?snmp=false&waiteof=false' >/dev/null 2>&1
+until_ct 60 "systemctl is-active -q $svc"
+check "a changed device URI starts the stopped service" $? "$(prop $svc Result)"
+in_ct systemctl stop $svc
+in_ct lpadmin -p OrvoNet2 -E -v 'socket://127.0.0.3:9100/?snmp=false' \
+    -P /srv/payload/model/Orvo/Orvo_Q7040DN.ppd >/dev/null 2>&1
+until_ct 30 "systemctl is-active -q $svc"
+check "a new queue starts the stopped service" $? "$(prop $svc Result)"
+in_ct systemctl stop $svc
+in_ct lpadmin -x OrvoNet2 >/dev/null 2>&1
+until_ct 30 "systemctl is-active -q $svc"
+check "a removed queue starts the stopped service" $? "$(prop $svc Result)"
+in_ct python3 /srv/payload/orvo-printer-sim ctl /run/orvo-printer-sim.ctl set-reply-hex \
+    "$(cat "$payload/ready.hex")" >/dev/null 2>&1
 
 in_ct systemctl restart cups.service
 until_ct 30 "systemctl is-active -q cups.service && systemctl is-active -q $svc"

@@ -1,6 +1,7 @@
 // What orvo-status --notify decides to tell, step by step. A step reads
-// "<ms> up|down [nolist] [QUEUE:KEY,KEY! ...]": the time, whether the service beats, and each
-// listed printer with its conditions ("!" stops printing). "up" without printers is an empty
+// "<ms> up|down [nolist] [desktop] [QUEUE:KEY,KEY! ...]": the time, whether the service beats,
+// whether the desktop announces CUPS' printer-state-reasons itself, and each listed printer with
+// its conditions ("!" stops printing). "up" without printers is an empty
 // list. An action is "<subject>/<urgency>" or "<subject>/close"; the service is "service";
 // "@<ms>" is when the policy wants to look again without a change. A step with "unshown" is one
 // whose messages the desktop did not take.
@@ -24,6 +25,7 @@ stNotifyInput ParseStep(const QString& step, qint64* nowMs)
     stNotifyInput input;
     input.bServiceAlive = words.value(1) == QLatin1String("up");
     input.bListRead = !words.contains(QStringLiteral("nolist"));
+    input.bDesktopTellsPrinters = words.contains(QStringLiteral("desktop"));
     for (const QString& word : words.mid(2)) {
         if (!word.contains(QLatin1Char(':'))) {
             continue;
@@ -138,6 +140,12 @@ void TestNotifyPolicy::steps_data()
     QTest::newRow("gone before it was ever shown: no cleared")
         << QStringList{"0 up A:jam! unshown", "3000 up A:", "23000 up A:"}
         << QStringList{"A/2@3000", "@20000", ""};
+    QTest::newRow("desktop tells the printers: only the service is told")
+        << QStringList{"0 up desktop A:jam!", "1000 down desktop A:jam!", "30000 up desktop A:"}
+        << QStringList{"", "service/1", "@50000"};
+    QTest::newRow("desktop's notifier comes up after a printer was told")
+        << QStringList{"0 up A:jam!", "1000 up desktop A:jam!", "60000 up desktop A:"}
+        << QStringList{"A/2", "A/close", ""};
     QTest::newRow("unreadable list forgets nothing")
         << QStringList{"0 up A:jam!", "1000 up nolist", "30000 up A:jam!"}
         << QStringList{"A/2", "", ""};

@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 
 #include <cstdio>
@@ -98,9 +99,29 @@ stNotifyInput NotifyMonitor::PolicyInput(const StatusSnapshot& snapshot)
     return input;
 }
 
+bool NotifyMonitor::DesktopTellsPrinters()
+{
+    // GNOME's print notifications (gsd-print-notifications) hold this name while they run; asked
+    // at every change, since they may come up after us at login or be switched off later.
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (bus &&
+        bus->isServiceRegistered(QStringLiteral("org.gnome.SettingsDaemon.PrintNotifications"))
+            .value()) {
+        return true;
+    }
+    // Cinnamon's settings daemon has the same print notifications and no name of their own on
+    // the bus; its sessions say who they are.
+    const QStringList desktops =
+        QString::fromLocal8Bit(qgetenv("XDG_CURRENT_DESKTOP")).split(QLatin1Char(':'));
+    return desktops.contains(QStringLiteral("X-Cinnamon"), Qt::CaseInsensitive) ||
+           desktops.contains(QStringLiteral("Cinnamon"), Qt::CaseInsensitive);
+}
+
 void NotifyMonitor::Evaluate(const StatusSnapshot& snapshot)
 {
-    Apply(m_policy.Evaluate(PolicyInput(snapshot), m_clock.elapsed()));
+    stNotifyInput input = PolicyInput(snapshot);
+    input.bDesktopTellsPrinters = DesktopTellsPrinters();
+    Apply(m_policy.Evaluate(input, m_clock.elapsed()));
     ArmDeadline();
 }
 

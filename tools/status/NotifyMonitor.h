@@ -34,6 +34,8 @@ private:
 
     // What the policy needs from a snapshot.
     static stNotifyInput PolicyInput(const StatusSnapshot& snapshot);
+    // Whether the session's own print notifications announce CUPS' printer-state-reasons.
+    static bool DesktopTellsPrinters();
     void Evaluate(const StatusSnapshot& snapshot);
     void Apply(const QList<stNotifyAction>& actions);
     void ArmDeadline();

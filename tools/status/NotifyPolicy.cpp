@@ -147,6 +147,9 @@ QList<stNotifyAction> NotifyPolicy::Evaluate(const stNotifyInput& input, qint64 
 
     QSet<QString> listed;
     for (const stNotifyPrinter& printer : input.listPrinters) {
+        if (input.bDesktopTellsPrinters) {
+            break;
+        }
         listed.insert(printer.strQueue);
         EvaluatePrinter(printer, nowMs, &actions);
     }

@@ -26,7 +26,8 @@
 //   until it beats again. Every told condition then gets a fresh hold, so a service restart that
 //   has not polled yet does not read as "cleared". "Running again" waits for the service to
 //   have beaten for CLEAR_HOLD_MS, so a service that stalls now and then is told about once.
-// - A printer that leaves the printer list has its notification closed.
+// - A printer that leaves the printer list has its notification closed; so has every printer's
+//   while the desktop tells the printers' conditions itself (bDesktopTellsPrinters).
 // - Told means shown: a message the desktop did not take (its notification server restarting)
 //   is handed back with NotShown and said again RETRY_MS later, or at the next change, as what
 //   is true by then. A condition that was never shown is never told as cleared.
@@ -54,6 +55,9 @@ struct stNotifyInput
     QString strServiceProblem; // why it is not alive, in words
     bool bListRead = false;    // false: the printers below are not known
     QList<stNotifyPrinter> listPrinters;
+    // The desktop announces the printers' conditions itself from CUPS' printer-state-reasons,
+    // which the service keeps in step: the printers are left to it, only the service is told.
+    bool bDesktopTellsPrinters = false;
 };
 
 struct stNotifyAction
