@@ -54,5 +54,9 @@ private:
     stPrinterManager stPrinter;
     int iLastRecvLen = 0;
     unsigned char ucLastRecvBuf[2048] = {};
+    // The queue and URI whose reply is remembered: a worker takes up whatever entry stands at
+    // its position, and another printer's reply says nothing about what this one's file holds.
+    QString m_strLastRecvName;
+    QString m_strLastRecvURI;
     CupsClient m_cups; // this worker's own connection to the scheduler
 };

@@ -206,6 +206,19 @@ private slots:
         QCOMPARE(ReadAll(m_strFile), QByteArray(reply.size(), 't'));
     }
 
+    // A worker that takes up another queue (one ahead of it in the list went) does not take its
+    // former queue's reply for what the new queue's file holds.
+    void otherQueueAtPositionIsWritten()
+    {
+        const QByteArray reply = ReadyReply();
+        Evaluate(*m_worker, reply);
+        const QString other = FixedPaths::CfgDir() + QStringLiteral("C.dat");
+        WriteAll(other, QByteArray(reply.size(), 't'));
+        m_worker->Printer().stInfo.strName = QStringLiteral("C");
+        Evaluate(*m_worker, reply);
+        QCOMPARE(ReadAll(other), reply);
+    }
+
     // An empty reply (a USB time-out) after a worker's first reply empties the file: the
     // first reply is what it is compared with, not an empty memory.
     void emptyReplyAfterFirstReplyEmptiesFile()
