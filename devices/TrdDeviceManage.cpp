@@ -278,5 +278,5 @@ void TrdDeviceManage::WriteHeartbeat()
     const QString strCfg = FixedPaths::CfgDir();
     MakePathExist(strCfg);
     const QByteArray stamp = PublishedFiles::HeartbeatStamp(QDateTime::currentDateTime());
-    SafeWrite::ReplaceFile(strCfg + PublishedFiles::HEARTBEAT_NAME, stamp);
+    SafeWrite::RewriteFile(strCfg + PublishedFiles::HEARTBEAT_NAME, stamp);
 }

@@ -164,6 +164,16 @@ int SafeWrite::OpenOutput(const QString& path)
     return fd;
 }
 
+bool SafeWrite::RewriteFile(const QString& path, const QByteArray& data)
+{
+    const int fd = OpenOutput(path);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = WriteAll(fd, data);
+    return ::close(fd) == 0 && ok;
+}
+
 bool SafeWrite::IsTemporaryName(const QString& fileName)
 {
     static const QRegularExpression temporary(QStringLiteral("^\\..+\\.new-[0-9a-f]{6}$"));

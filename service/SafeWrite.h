@@ -16,6 +16,12 @@ public:
     // symbolic link. False when refused or when the data did not reach the disk whole.
     static bool ReplaceFile(const QString& path, const QByteArray& data);
 
+    // Rewrites the file at `path` in place with `data`: cut to nothing, then written. The file
+    // keeps its inode, so a reader that watches it stays attached; a reader may briefly find it
+    // empty or short, as the desktop application expects of the status and heartbeat files.
+    // Refused like OpenOutput. False when refused or when the data did not reach the file whole.
+    static bool RewriteFile(const QString& path, const QByteArray& data);
+
     // Opens `path` for a tool's output: created, or an existing regular file cut to nothing.
     // Refused like ReplaceFile, and also for a file with another name elsewhere (a hard link).
     // The descriptor (close-on-exec), or -1.

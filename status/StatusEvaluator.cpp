@@ -14,7 +14,7 @@ QString StatusEvaluator::StatusFilePath(const QString& queueName)
 bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* buf,
                                       unsigned long len)
 {
-    return SafeWrite::ReplaceFile(
+    return SafeWrite::RewriteFile(
         path, QByteArray(reinterpret_cast<const char*>(buf), static_cast<int>(len)));
 }
 
