@@ -6,9 +6,9 @@
 #include <QString>
 
 // The printer list file the desktop application reads, in the sections and keys of
-// PublishedFiles. Written through QSettings (INI, UTF-8), which merges into the existing file and
-// replaces it as a whole, so a reader never sees a half-written list. Sections beyond Count are
-// left as they were: Count says how many are current.
+// PublishedFiles. Made by QSettings (INI, UTF-8), which merges into the existing content, and
+// put in place as a whole by SafeWrite, so a reader never sees a half-written list. Sections
+// beyond Count are left as they were: Count says how many are current.
 class PrinterListFile
 {
 public:

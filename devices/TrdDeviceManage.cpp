@@ -5,6 +5,7 @@
 #include "service/CupsReasonPublisher.h"
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
+#include "service/SafeWrite.h"
 #include "service/SharedPrinterList.h"
 #include "service/UtilLog.h"
 #include "status/TrdGetPrinterStatus.h"
@@ -150,13 +151,14 @@ void TrdDeviceManage::RemoveLeftovers()
 {
     // Earlier versions of the service wrote tool output into these names; a run that was
     // stopped (or ended itself) in the middle of a tool run left them behind, and nothing
-    // writes them any more. A heartbeat, list or status file is never one of them.
+    // writes them any more. A heartbeat, list or status file is never one of them. A published
+    // file's new content that a stop kept from being renamed into place goes too.
     static const QRegularExpression leftover(
         QStringLiteral("^(printer_\\d+\\.tmp|printjob_\\d+\\.tmp|printerlist\\.\\d{14})$"));
     QDir dir(FixedPaths::CfgDir());
     const QStringList files = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& file : files) {
-        if (leftover.match(file).hasMatch()) {
+        if (leftover.match(file).hasMatch() || SafeWrite::IsTemporaryName(file)) {
             dir.remove(file);
         }
     }
@@ -314,11 +316,5 @@ void TrdDeviceManage::WriteHeartbeat()
     const QString strCfg = FixedPaths::CfgDir();
     MakePathExist(strCfg);
     const QByteArray stamp = PublishedFiles::HeartbeatStamp(QDateTime::currentDateTime());
-    QFile file(strCfg + PublishedFiles::HEARTBEAT_NAME);
-    // Unbuffered: the stamp goes out in one write call right after the truncation.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        return;
-    }
-    file.write(stamp);
-    file.close();
+    SafeWrite::RewriteFile(strCfg + PublishedFiles::HEARTBEAT_NAME, stamp);
 }

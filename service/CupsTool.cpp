@@ -1,5 +1,6 @@
 #include "service/CupsTool.h"
 
+#include "service/SafeWrite.h"
 #include "service/UtilLog.h"
 
 #include <QFile>
@@ -48,10 +49,11 @@ const std::vector<char*>& ToolEnvironment()
 // is on, a pipe read here until the tool and everything it started have closed it; then waits.
 // Returns the wait status, or -1 with `spawnError` set when nothing started.
 int SpawnAndWait(const char* path, bool searchPath, char* const argv[],
-                 posix_spawn_file_actions_t* actions, const char* caller, int* spawnError)
+                 posix_spawn_file_actions_t* actions, const char* caller, int* spawnError,
+                 bool errorsPlaced = false)
 {
     int errPipe[2] = {-1, -1};
-    const bool passThrough = s_bPassErrorsThrough.load(std::memory_order_relaxed);
+    const bool passThrough = errorsPlaced || s_bPassErrorsThrough.load(std::memory_order_relaxed);
     // Close-on-exec, so that tools other threads start at the same time do not hold the write
     // end open; the tool's own copy on descriptor 2 is made by dup2, which clears the flag.
     const bool logging = !passThrough && UtilLog::IsEnabled() && pipe2(errPipe, O_CLOEXEC) == 0;
@@ -154,15 +156,29 @@ int CupsTool::RunWords(const ShellCommand::Words& words, const char* caller)
     }
     argv.push_back(nullptr);
 
+    // Output files live in the cfg directory: opened here, never through a link planted there.
+    int output = -1;
+    if (!words.redirect.isEmpty()) {
+        output = SafeWrite::OpenOutput(QFile::decodeName(words.redirect));
+        if (output < 0) {
+            return 1 << 8; // as the shell reports a redirection it cannot open
+        }
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!words.redirect.isEmpty()) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, words.redirect.constData(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (output >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+        if (words.bErrorsToo) {
+            posix_spawn_file_actions_adddup2(&actions, output, STDERR_FILENO);
+        }
     }
     int spawnError = 0;
-    const int status = SpawnAndWait(argv.front(), true, argv.data(), &actions, caller, &spawnError);
+    const int status = SpawnAndWait(argv.front(), true, argv.data(), &actions, caller, &spawnError,
+                                    words.bErrorsToo);
     posix_spawn_file_actions_destroy(&actions);
+    if (output >= 0) {
+        ::close(output);
+    }
     if (spawnError != 0) {
         return 127 << 8; // what the shell reports for a command it cannot start
     }

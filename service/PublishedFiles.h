@@ -31,6 +31,9 @@ public:
     static QString PrinterGroup(int index);
     // The index of a "printer_<i>" section name written without leading zeros; -1 for any other.
     static int PrinterGroupIndex(const QString& group);
+    // Indexes have at most nine digits, so a larger Count names sections no list can have; it
+    // also keeps every index and count a reader works out within an int.
+    static constexpr int MAX_PRINTER_COUNT = 1000000000;
 
     // "[yyyy-MM-dd hh:mm:ss.zzz]" in ASCII digits whatever the desktop's language: 25 bytes.
     static constexpr int HEARTBEAT_SIZE = 25;

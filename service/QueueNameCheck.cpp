@@ -10,6 +10,22 @@ QString QueueNameCheck::Problem(const QByteArray& name)
     if (!IsUtf8(name)) {
         return QStringLiteral("the queue name is not valid UTF-8");
     }
+    // Qt 5's INI writer puts each half of a surrogate pair through the codec on its own and
+    // loses both, so such a name would reach the printer list as another queue's name (and
+    // that queue's status file would be read for it).
+    const QString text = QString::fromUtf8(name);
+    for (const QChar c : text) {
+        if (c.isSurrogate()) {
+            return QStringLiteral("the queue name has a character beyond U+FFFF, which the printer "
+                                  "list cannot hold");
+        }
+    }
+    // The CUPS commands would take such a name for an option, so it is refused whatever its
+    // length.
+    if (name.startsWith('-')) {
+        return QStringLiteral("the queue name begins with \"-\", which the CUPS commands would "
+                              "take for an option");
+    }
     if (!ShellCommand::Build(CANCEL_FORMAT, QList<QByteArray>{name}).bOk) {
         return QStringLiteral("the queue name is too long for the CUPS commands (%1 bytes)")
             .arg(name.size());

@@ -113,7 +113,12 @@ ShellCommand::Result ShellCommand::Build(const char* format, const QStringList& 
 ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArray>& values)
 {
     Words words;
-    const QByteArray fmt(format);
+    QByteArray fmt(format);
+    static const QByteArray errorsToo(" 2>&1");
+    if (fmt.endsWith(errorsToo)) {
+        fmt.chop(errorsToo.size());
+        words.bErrorsToo = true;
+    }
     QByteArray token;
     bool started = false; // a word is open (also an empty "" one)
     bool inQuotes = false;
@@ -174,7 +179,8 @@ ShellCommand::Words ShellCommand::Split(const char* format, const QList<QByteArr
             started = true;
         }
     }
-    if (inQuotes || !endWord() || redirectNext || next != values.size() || words.argv.isEmpty()) {
+    if (inQuotes || !endWord() || redirectNext || next != values.size() || words.argv.isEmpty() ||
+        (words.bErrorsToo && words.redirect.isEmpty())) {
         return Words();
     }
     words.bSimple = true;

@@ -34,6 +34,7 @@ public:
         bool bSimple = false;
         QList<QByteArray> argv;
         QByteArray redirect;
+        bool bErrorsToo = false; // a trailing "2>&1": standard error goes into `redirect` too
     };
     static Words Split(const char* format, const QList<QByteArray>& values);
     static Result Build(const char* format, const QStringList& values);

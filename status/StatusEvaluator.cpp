@@ -2,9 +2,8 @@
 
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
+#include "service/SafeWrite.h"
 #include "service/StatusReply.h"
-
-#include <QFile>
 
 QString StatusEvaluator::StatusFilePath(const QString& queueName)
 {
@@ -15,16 +14,8 @@ QString StatusEvaluator::StatusFilePath(const QString& queueName)
 bool StatusEvaluator::WriteStatusFile(const QString& path, const unsigned char* buf,
                                       unsigned long len)
 {
-    QFile file(path);
-    // Unbuffered, so a full disk shows in the write itself rather than in a close that
-    // cannot report it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        return false;
-    }
-    const qint64 written =
-        len > 0 ? file.write(reinterpret_cast<const char*>(buf), static_cast<qint64>(len)) : 0;
-    file.close();
-    return written == static_cast<qint64>(len) && file.error() == QFileDevice::NoError;
+    return SafeWrite::RewriteFile(
+        path, QByteArray(reinterpret_cast<const char*>(buf), static_cast<int>(len)));
 }
 
 namespace {

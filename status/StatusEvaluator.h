@@ -15,8 +15,8 @@ public:
     // a file.
     static QString StatusFilePath(const QString& queueName);
 
-    // Replaces the file with exactly the len bytes of buf. False when it cannot be opened or
-    // not every byte reached it (a full disk).
+    // Replaces the file as a whole with exactly the len bytes of buf (SafeWrite). False when it
+    // cannot be written, is refused, or not every byte reached it (a full disk).
     static bool WriteStatusFile(const QString& path, const unsigned char* buf, unsigned long len);
 
     // Decodes a reply into a complete new state. False when the reply does not decode; `state`

@@ -188,6 +188,11 @@ void LogUsbExchange(const char* function, const UsbStatusChannel::stExchange& ex
                        QStringLiteral("*** get_device_descriptor failed!"));
         break;
     case UsbStatusChannel::RESULT_NO_DEVICE:
+        if (exchange.bSerialAmbiguous) {
+            WriteStringLog(__FILE__, __LINE__, function,
+                           QStringLiteral("the serial number is cut short and begins the serial "
+                                          "numbers of more than one device"));
+        }
         WriteStringLog(__FILE__, __LINE__, function, QStringLiteral("Cannot open device"));
         break;
     case UsbStatusChannel::RESULT_NO_INTERFACE:
@@ -267,6 +272,12 @@ int TrdGetPrinterStatus::CheckPrinterStatus(unsigned char* buf, unsigned long le
     // it (a USB time-out) would match the empty memory and leave the old reply published. A
     // file whose size is not the reply's (one from an earlier run, or cut from outside) is
     // rewritten even when the reply matches the memory.
+    const stPrinterInfo& info = stPrinter.stInfo;
+    if (info.strName != m_strLastRecvName || info.strURI != m_strLastRecvURI) {
+        iLastRecvLen = -1;
+        m_strLastRecvName = info.strName;
+        m_strLastRecvURI = info.strURI;
+    }
     const bool changed = CheckRecvBufChange(buf, len);
     const auto publish = [&] {
         const QFileInfo file(path);

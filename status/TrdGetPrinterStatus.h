@@ -54,6 +54,10 @@ private:
     stPrinterManager stPrinter;
     int iLastRecvLen = 0;
     unsigned char ucLastRecvBuf[2048] = {};
+    // The queue and URI whose reply is remembered: a worker takes up whatever entry stands at
+    // its position, and another printer's reply says nothing about what this one's file holds.
+    QString m_strLastRecvName;
+    QString m_strLastRecvURI;
     // This worker's own connection to the scheduler. It holds back while CUPS is silent: the
     // device manager finds out when it answers again, and the polls keep their pace meanwhile.
     CupsClient m_cups{CupsClient::HOLD_BACK};

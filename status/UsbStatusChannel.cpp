@@ -53,13 +53,15 @@ public:
     libusb_device_handle* pHandle = nullptr;
 };
 
-// True when `device` is the printer: the model's IDs and the port text's serial number.
-bool IsPrinter(UsbExchangeGuard& guard, libusb_device* device,
-               const libusb_device_descriptor& descriptor, const QString& portSerial)
+// How the device's serial number matches the port's; a device it does not match is closed again.
+UsbStatusChannel::SerialMatch OpenAndMatch(UsbExchangeGuard& guard, libusb_device* device,
+                                           const libusb_device_descriptor& descriptor,
+                                           const QString& portSerial)
 {
+    using SerialMatch = UsbStatusChannel::SerialMatch;
     if (libusb_open(device, &guard.pHandle) != 0 || !guard.pHandle) {
         guard.pHandle = nullptr;
-        return false;
+        return SerialMatch::None;
     }
     unsigned char serial[64];
     std::memset(serial, 0, sizeof serial);
@@ -67,15 +69,15 @@ bool IsPrinter(UsbExchangeGuard& guard, libusb_device* device,
                                                      serial, sizeof serial);
     if (n < 0) {
         guard.CloseHandle();
-        return false;
+        return SerialMatch::None;
     }
     serial[sizeof serial - 1] = 0;
-    const QString deviceSerial = UsbStatusChannel::DeviceSerial(reinterpret_cast<char*>(serial));
-    if (deviceSerial.compare(portSerial, Qt::CaseInsensitive) != 0) {
+    const SerialMatch match = UsbStatusChannel::MatchSerial(
+        portSerial, UsbStatusChannel::DeviceSerial(reinterpret_cast<char*>(serial)));
+    if (match == SerialMatch::None) {
         guard.CloseHandle();
-        return false;
     }
-    return true;
+    return match;
 }
 
 void RunExchange(UsbExchangeGuard& guard, const stModelInfo& model, const QString& port,
@@ -95,6 +97,11 @@ void RunExchange(UsbExchangeGuard& guard, const stModelInfo& model, const QStrin
     ReachStep("list");
 
     const QString portSerial = UsbStatusChannel::PortSerial(port);
+    // A device whose whole serial is the port's wins over those it only begins; a shortened serial
+    // that begins two devices names neither, since asking (or cancelling on) the wrong printer is
+    // worse than asking none.
+    libusb_device* prefixDevice = nullptr;
+    int prefixMatches = 0;
     for (int i = 0; guard.pList[i]; ++i) {
         libusb_device_descriptor descriptor;
         if (libusb_get_device_descriptor(guard.pList[i], &descriptor) < 0) {
@@ -105,12 +112,24 @@ void RunExchange(UsbExchangeGuard& guard, const stModelInfo& model, const QStrin
         if (descriptor.idProduct != model.iPid || descriptor.idVendor != model.iVid) {
             continue;
         }
-        if (IsPrinter(guard, guard.pList[i], descriptor, portSerial)) {
+        const UsbStatusChannel::SerialMatch match =
+            OpenAndMatch(guard, guard.pList[i], descriptor, portSerial);
+        if (match == UsbStatusChannel::SerialMatch::Whole) {
             break;
         }
+        if (match == UsbStatusChannel::SerialMatch::Prefix) {
+            guard.CloseHandle();
+            prefixDevice = guard.pList[i];
+            ++prefixMatches;
+        }
+    }
+    if (!guard.pHandle && prefixMatches == 1 &&
+        (libusb_open(prefixDevice, &guard.pHandle) != 0 || !guard.pHandle)) {
+        guard.pHandle = nullptr;
     }
     if (!guard.pHandle) {
         out.iResult = UsbStatusChannel::RESULT_NO_DEVICE;
+        out.bSerialAmbiguous = prefixMatches > 1;
         return;
     }
     ReachStep("opened");
@@ -173,12 +192,34 @@ QString UsbStatusChannel::PortSerial(const QString& port)
 {
     static const QString key = QStringLiteral("serial=");
     const int pos = port.indexOf(key, 0, Qt::CaseInsensitive);
-    return port.mid(pos + key.size(), SERIAL_CHARS);
+    if (pos < 0) {
+        return port.mid(pos + key.size(), SERIAL_CHARS);
+    }
+    const int start = pos + key.size();
+    const int end = port.indexOf(QLatin1Char('&'), start);
+    return port.mid(start, end < 0 ? -1 : end - start);
 }
 
 QString UsbStatusChannel::DeviceSerial(const char* ascii)
 {
-    return QString::fromLatin1(ascii).left(SERIAL_CHARS);
+    return QString::fromLatin1(ascii);
+}
+
+UsbStatusChannel::SerialMatch UsbStatusChannel::MatchSerial(const QString& portSerial,
+                                                            const QString& deviceSerial)
+{
+    if (portSerial.compare(deviceSerial, Qt::CaseInsensitive) == 0) {
+        return SerialMatch::Whole;
+    }
+    // Serials of one production batch share their first characters, so a longer port serial
+    // must match whole. A shorter one is kept as a prefix: queues made when serials were
+    // compared by their first ten characters, and URIs whose serial CUPS took from an IEEE 1284
+    // device ID that the maker's firmware cuts short, still find their printer.
+    if (!portSerial.isEmpty() && portSerial.size() < deviceSerial.size() &&
+        deviceSerial.startsWith(portSerial, Qt::CaseInsensitive)) {
+        return SerialMatch::Prefix;
+    }
+    return SerialMatch::None;
 }
 
 void UsbStatusChannel::SetStepHookForTesting(StepHook hook)

@@ -33,7 +33,7 @@ public:
     static constexpr int DATA_OFFSET = 7;
     static constexpr int DATA_LENGTH = BUFFER_SIZE - DATA_OFFSET;
     static constexpr unsigned int TIMEOUT_MS = 2000;
-    // Serial numbers are told apart by their first characters only.
+    // A port text without "serial=" names its serial by this many characters from position 6.
     static constexpr int SERIAL_CHARS = 10;
 
     // What happened during one exchange, in the order it happened, for the caller's log.
@@ -45,6 +45,7 @@ public:
         int iDescriptorIndex = -1;        // list index behind RESULT_NO_DESCRIPTOR
         bool bDriverActive = false;
         bool bDriverDetached = false;
+        bool bSerialAmbiguous = false; // behind RESULT_NO_DEVICE: the serial begins two devices'
     };
 
     // Runs the exchange for `request` into `buffer` (BUFFER_SIZE bytes, zeroed here). An
@@ -57,12 +58,20 @@ public:
     // make a negative length and count as a time-out.
     static unsigned long ReplyLength(int transfer);
 
-    // The serial number a port text names: the SERIAL_CHARS characters behind "serial=" (any
-    // letter case). A text without "serial=" yields the characters from position 6 on, where
-    // they would follow a match at position -1.
+    // The serial number a port text names: everything behind "serial=" (any letter case) up to
+    // the next query parameter. A text without "serial=" yields the SERIAL_CHARS characters from
+    // position 6 on, where they would follow a match at position -1.
     static QString PortSerial(const QString& port);
-    // A serial descriptor as read (ASCII up to its first zero byte), cut to SERIAL_CHARS.
+    // A serial descriptor as read: ASCII up to its first zero byte.
     static QString DeviceSerial(const char* ascii);
+
+    enum class SerialMatch
+    {
+        None,
+        Whole,  // the same serial, ignoring letter case
+        Prefix, // the port's serial is shorter and begins the device's
+    };
+    static SerialMatch MatchSerial(const QString& portSerial, const QString& deviceSerial);
 
     // Test hook: called with the name of each step reached ("context", "list", "opened",
     // "claimed", "transferred"); it may throw to exercise the clean-up of an interrupted

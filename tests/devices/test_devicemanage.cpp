@@ -1,6 +1,9 @@
 #include "devices/TrdDeviceManage.h"
+#include "service/CupsTool.h"
 #include "service/FixedPaths.h"
 #include "service/SharedPrinterList.h"
+#include "service/UtilLog.h"
+#include "status/TrdGetPrinterStatus.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,6 +34,8 @@ private slots:
     void staleStatusFiles();
     void staleStatusFilesWithoutCfgDir();
     void heartbeat();
+    void noWriteThroughLinks_data();
+    void noWriteThroughLinks();
 
 private:
     void WritePpd(const QString& queue, const QByteArray& modelLine);
@@ -311,6 +316,58 @@ void TestDeviceManage::heartbeat()
         previous = content;
         QThread::msleep(3);
     }
+}
+
+void TestDeviceManage::noWriteThroughLinks_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("heartbeat") << "service.hb";
+    QTest::newRow("printer list") << "printerlist.ini";
+    QTest::newRow("status file") << "Q.dat";
+    QTest::newRow("tool output") << "USBdevicelist.tmp";
+    QTest::newRow("tool output with its errors") << "addprinter.tmp";
+}
+
+// A cfg directory handed to a user: whatever the user links there, root writes nothing behind it.
+void TestDeviceManage::noWriteThroughLinks()
+{
+    QFETCH(QString, file);
+    const QString path = CfgDir() + file;
+    const QString victim = m_root->filePath(QStringLiteral("victim"));
+    QVERIFY(QDir().mkpath(CfgDir()));
+    QVERIFY(Touch(victim));
+    QVERIFY(QFile::link(victim, path));
+
+    UtilLog::SetLogEnable(true);
+    TrdDeviceManage manager;
+    TrdGetPrinterStatus worker;
+    worker.Printer().stInfo.strName = QStringLiteral("Q");
+    unsigned char reply[] = "reply";
+    if (file == QLatin1String("service.hb")) {
+        manager.WriteHeartbeat();
+    } else if (file == QLatin1String("printerlist.ini")) {
+        manager.SavePrinterInfo({Info("Q", 2, "h", "socket://h")}, true);
+    } else if (file == QLatin1String("Q.dat")) {
+        worker.CheckPrinterStatus(reply, sizeof reply);
+    } else {
+        CupsTool::Run(file.startsWith(QLatin1String("addprinter")) ? "echo written > %s 2>&1"
+                                                                   : "echo written > %s",
+                      {path}, "test");
+    }
+    UtilLog::SetLogEnable(false);
+
+    QFile target(victim);
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll(), QByteArray("x"));
+    QByteArray log;
+    const QDir logs(FixedPaths::LogDir());
+    for (const QString& name : logs.entryList({QStringLiteral("*.log")}, QDir::Files)) {
+        QFile part(logs.filePath(name));
+        QVERIFY(part.open(QIODevice::ReadOnly));
+        log += part.readAll();
+    }
+    QVERIFY2(log.contains(") not writing " + QFile::encodeName(path) + ": it is a symbolic link\n"),
+             log.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDeviceManage)

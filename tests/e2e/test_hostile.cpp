@@ -202,6 +202,14 @@ void TestHostile::initTestCase()
     QVERIFY2(
         m_env.waitFor([&] { return AllHold(Reply(1, 40), &missing); }, 40000, "every status file"),
         qPrintable("no status file for " + missing));
+    // The list file is written after the workers start: a status file may come first.
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [] {
+                                  QSettings list(TestEnv::cfgDir() + "printerlist.ini",
+                                                 QSettings::IniFormat);
+                                  return list.value("Main/Count").toInt() == Names().size();
+                              },
+                              10000, "the printer list"));
 }
 
 void TestHostile::cleanupTestCase()

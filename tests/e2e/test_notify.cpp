@@ -212,6 +212,7 @@ private slots:
     void flappingPrinter();
     void unreachablePrinter();
     void prometheusExport();
+    void serverAwayWhenFirstSeen();
     void inGerman();
     void serviceStopped();
     void endsWithTheSession();
@@ -332,6 +333,25 @@ void TestNotify::prometheusExport()
     }
     infos.sort();
     QCOMPARE(infos, (QStringList{c_strBuero + "|network", c_strOffice + "|network"}));
+}
+
+void TestNotify::serverAwayWhenFirstSeen()
+{
+    // The desktop's notification server restarts just as the jam appears: told once it is back.
+    const int before = About(c_strBuero).size();
+    m_notifier->readAllStandardError();
+    QVERIFY(m_bus.unregisterService("org.freedesktop.Notifications"));
+    TESTENV_VERIFY(m_env, SetReply(c_strBuero, c_replyJam));
+    QByteArray said;
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [&] {
+                                  said += m_notifier->readAllStandardError();
+                                  return said.contains(": paper jam - notification not shown");
+                              },
+                              10000, "the notifier to find no server"));
+    QVERIFY(m_bus.registerService("org.freedesktop.Notifications"));
+    TESTENV_VERIFY(m_env, WaitForCount(c_strBuero, before + 1, 10000));
+    QCOMPARE(Told(c_strBuero).at(before), QStringLiteral("2 paper jam"));
 }
 
 void TestNotify::serviceStopped()

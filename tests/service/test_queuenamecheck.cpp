@@ -33,6 +33,16 @@ void TestQueueNameCheck::problem_data()
     // A name that needs quoting takes two bytes more in the command.
     QTest::newRow("quoted, longest that fits") << QByteArray(244, 'L') + "(x" << QString();
     QTest::newRow("quoted, one byte over") << QByteArray(245, 'L') + "(x" << tooLong.arg(247);
+    QTest::newRow("leading dash") << QByteArray("-Office")
+                                  << QStringLiteral("the queue name begins with \"-\", which the "
+                                                    "CUPS commands would take for an option");
+    QTest::newRow("dash inside") << QByteArray("Office-2") << QString();
+    const QString beyondBmp = QStringLiteral(
+        "the queue name has a character beyond U+FFFF, which the printer list cannot hold");
+    QTest::newRow("emoji") << QByteArray("Office\xf0\x9f\x96\xa8") << beyondBmp;
+    QTest::newRow("emoji in front") << QByteArray("\xf0\x9f\x96\xa8"
+                                                  "Desk")
+                                    << beyondBmp;
     QTest::newRow("long and not UTF-8")
         << QByteArray(300, '\xfc') << QStringLiteral("the queue name is not valid UTF-8");
 }

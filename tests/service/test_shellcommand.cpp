@@ -134,6 +134,8 @@ void TestShellCommand::splitIntoWords_data()
                                      "-v",      "usb://O/K?serial=1",
                                      "-m",      "Orvo/Orvo_K.ppd"}
                                 << QByteArray();
+    QTest::newRow("errors into the output file") << QByteArray("lpstat -r > %s 2>&1") << L{"/c/o"}
+                                                 << true << L{"lpstat", "-r"} << QByteArray("/c/o");
     QTest::newRow("pipe needs the shell")
         << QByteArray("ps -A | grep %s > %s") << L{"a", "b"} << false << L{} << QByteArray();
     QTest::newRow("expansion needs the shell")

@@ -9,7 +9,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
+ino_t Inode(const QString& path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
 QByteArray ReadAll(const QString& path)
 {
     QFile file(path);
@@ -191,8 +199,11 @@ private slots:
         // Same size: only the comparison with the remembered reply can tell it apart.
         const QByteArray tampered(first.size(), 't');
         WriteAll(m_strFile, tampered);
+        const ino_t inode = Inode(m_strFile);
         Evaluate(*m_worker, second);
         QCOMPARE(ReadAll(m_strFile), written ? second : tampered);
+        // Rewritten in place: a reader watching the file stays attached to it.
+        QCOMPARE(Inode(m_strFile), inode);
     }
 
     // A reply written because the file was missing is remembered all the same.
@@ -204,6 +215,19 @@ private slots:
         WriteAll(m_strFile, QByteArray(reply.size(), 't'));
         Evaluate(*m_worker, reply);
         QCOMPARE(ReadAll(m_strFile), QByteArray(reply.size(), 't'));
+    }
+
+    // A worker that takes up another queue (one ahead of it in the list went) does not take its
+    // former queue's reply for what the new queue's file holds.
+    void otherQueueAtPositionIsWritten()
+    {
+        const QByteArray reply = ReadyReply();
+        Evaluate(*m_worker, reply);
+        const QString other = FixedPaths::CfgDir() + QStringLiteral("C.dat");
+        WriteAll(other, QByteArray(reply.size(), 't'));
+        m_worker->Printer().stInfo.strName = QStringLiteral("C");
+        Evaluate(*m_worker, reply);
+        QCOMPARE(ReadAll(other), reply);
     }
 
     // An empty reply (a USB time-out) after a worker's first reply empties the file: the

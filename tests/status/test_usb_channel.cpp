@@ -29,6 +29,7 @@ UsbPrinterEmulator* s_emulator = nullptr;
 
 constexpr std::uint16_t PID_Q7020DN = 0x0703;
 constexpr std::uint16_t PID_Q7030DN = 0x0711;
+constexpr std::uint16_t PID_Q7035DN = 0x0715;
 constexpr std::uint16_t PID_Q7040DN = 0x0721;
 constexpr std::uint16_t PID_Q7045DN = 0x0723;
 
@@ -164,6 +165,9 @@ private slots:
         m_iNoKey = s_emulator->addPrinter(PID_Q7040DN, "7040dn?SN=99");
         m_iTwin1 = s_emulator->addPrinter(PID_Q7045DN, "TWIN000001");
         m_iTwin2 = s_emulator->addPrinter(PID_Q7045DN, "TWIN000001");
+        // One production batch: the serials share their first ten characters.
+        s_emulator->addPrinter(PID_Q7035DN, "E73512K4N101234");
+        s_emulator->addPrinter(PID_Q7035DN, "E73512K4N105678");
     }
 
     void cleanupTestCase()
@@ -255,11 +259,17 @@ private slots:
             << "Orvo/Q7020DN?serial=ZZ99YY88XX" << 0 << "ZZ99YY88XX";
         QTest::newRow("device serial longer than 10")
             << "Orvo/Q7030DN?serial=longserial" << 0 << "LONGSERIAL0123";
-        QTest::newRow("port serial longer than 10")
-            << "Orvo/Q7030DN?serial=LONGSERIALxyz" << 0 << "LONGSERIAL0123";
+        QTest::newRow("port serial differs behind the first 10")
+            << "Orvo/Q7030DN?serial=LONGSERIALxyz" << -5 << "";
+        QTest::newRow("batch, first serial")
+            << "Orvo/Q7035DN?serial=E73512K4N101234" << 0 << "E73512K4N101234";
+        QTest::newRow("batch, second serial")
+            << "Orvo/Q7035DN?serial=e73512k4n105678&interface=1" << 0 << "E73512K4N105678";
+        QTest::newRow("batch, serial cut short names neither")
+            << "Orvo/Q7035DN?serial=E73512K4N1" << -5 << "";
         QTest::newRow("short serial at the end") << "Orvo/Q7040DN?serial=SHORT1" << 0 << "SHORT1";
         QTest::newRow("short serial followed by a parameter")
-            << "Orvo/Q7040DN?serial=SHORT1&interface=1" << -5 << "";
+            << "Orvo/Q7040DN?serial=SHORT1&interface=1" << 0 << "SHORT1";
         QTest::newRow("no serial=, characters from position 6")
             << "Orvo/Q7040DN?sn=12345" << 0 << "7040dn?SN=99";
         QTest::newRow("no serial=, no device begins so") << "Orvo/Q7020DN?sn=1" << -5 << "";
@@ -465,7 +475,8 @@ private slots:
         QTest::addColumn<int>("result");
         QTest::newRow("success") << "Orvo/Q7020DN?serial=AB12CD34EF" << false << 0;
         QTest::newRow("no device") << "Orvo/Q7020DN?serial=NONE" << false << -5;
-        QTest::newRow("other device of the IDs only") << "Orvo/Q7020DN?serial=ZZ99" << false << -5;
+        QTest::newRow("other device of the IDs only")
+            << "Orvo/Q7020DN?serial=ZZ99YY88XY" << false << -5;
         QTest::newRow("claim fails") << "Orvo/Q7020DN?serial=AB12CD34EF" << true << -6;
     }
     void everyExitGivesBackItsResources()

@@ -554,6 +554,9 @@ void TestOrvoStatus::printerList_data()
         << QByteArray("[Main]\nCount=1\n") + QByteArray(2 * 1024 * 1024, ';') << false << -1
         << QStringList() << "printerlist.ini is too large to be a printer list (2097167 bytes)"
         << QStringList();
+    QTest::newRow("Count at the largest int")
+        << QByteArray("[Main]\nCount=2147483647\n") << false << -1 << QStringList()
+        << "printerlist.ini has an unusable Count \"2147483647\"" << QStringList();
     QTest::newRow("negative Count")
         << QByteArray("[Main]\nCount=-1\n") << false << -1 << QStringList()
         << "printerlist.ini has an unusable Count \"-1\"" << QStringList();

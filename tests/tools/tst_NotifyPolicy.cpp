@@ -3,7 +3,8 @@
 // whether the desktop announces CUPS' printer-state-reasons itself, and each listed printer with
 // its conditions ("!" stops printing). "up" without printers is an empty
 // list. An action is "<subject>/<urgency>" or "<subject>/close"; the service is "service";
-// "@<ms>" is when the policy wants to look again without a change.
+// "@<ms>" is when the policy wants to look again without a change. A step with "unshown" is one
+// whose messages the desktop did not take.
 // Then what the messages say of decoded replies: summary, body, icon and category.
 
 #include "tests/replies/ReplyBuilder.h"
@@ -127,6 +128,18 @@ void TestNotifyPolicy::steps_data()
         << QStringList{"0 up", "1000 down"} << QStringList{"", ""};
     QTest::newRow("printer leaves the list")
         << QStringList{"0 up A:jam! B:", "1000 up B:"} << QStringList{"A/2", "A/close"};
+    QTest::newRow("jam while the desktop is away, told when it is back")
+        << QStringList{"0 up A:", "1000 up A:jam! unshown", "4000 up A:jam!", "5000 up A:jam!"}
+        << QStringList{"", "A/2@4000", "A/2", ""};
+    QTest::newRow("service stops while the desktop is away")
+        << QStringList{"0 up A:", "1000 down A: unshown", "4000 down A:", "5000 down A:"}
+        << QStringList{"", "service/1@4000", "service/1", ""};
+    QTest::newRow("cleared while the desktop is away")
+        << QStringList{"0 up A:jam!", "1000 up A:", "21000 up A: unshown", "24000 up A:"}
+        << QStringList{"A/2", "@20000", "A/0@24000", "A/0"};
+    QTest::newRow("gone before it was ever shown: no cleared")
+        << QStringList{"0 up A:jam! unshown", "3000 up A:", "23000 up A:"}
+        << QStringList{"A/2@3000", "@20000", ""};
     QTest::newRow("desktop tells the printers: only the service is told")
         << QStringList{"0 up desktop A:jam!", "1000 down desktop A:jam!", "30000 up desktop A:"}
         << QStringList{"", "service/1", "@50000"};
@@ -146,7 +159,13 @@ void TestNotifyPolicy::steps()
     for (int i = 0; i < steps.size(); ++i) {
         qint64 nowMs = 0;
         const stNotifyInput input = ParseStep(steps.at(i), &nowMs);
-        QString got = Render(policy.Evaluate(input, nowMs));
+        const QList<stNotifyAction> actions = policy.Evaluate(input, nowMs);
+        if (steps.at(i).contains(QLatin1String(" unshown"))) {
+            for (const stNotifyAction& action : actions) {
+                policy.NotShown(action.strSubject, nowMs);
+            }
+        }
+        QString got = Render(actions);
         if (policy.NextDeadlineMs() >= 0) {
             got += QLatin1Char('@') + QString::number(policy.NextDeadlineMs());
         }

@@ -8,7 +8,6 @@
 
 namespace {
 
-const char* const SERVICE = "org.freedesktop.Notifications";
 const char* const PATH = "/org/freedesktop/Notifications";
 const char* const INTERFACE = "org.freedesktop.Notifications";
 // A server started on demand may need a moment; a hung one must not hang us for long.
@@ -16,8 +15,9 @@ const int CALL_TIMEOUT_MS = 10000;
 
 QDBusMessage Call(const char* method)
 {
-    return QDBusMessage::createMethodCall(QLatin1String(SERVICE), QLatin1String(PATH),
-                                          QLatin1String(INTERFACE), QLatin1String(method));
+    return QDBusMessage::createMethodCall(QLatin1String(DesktopNotifier::SERVER_NAME),
+                                          QLatin1String(PATH), QLatin1String(INTERFACE),
+                                          QLatin1String(method));
 }
 
 QString ErrorText(const QDBusMessage& reply)
@@ -28,6 +28,7 @@ QString ErrorText(const QDBusMessage& reply)
 } // namespace
 
 const char* const DesktopNotifier::APP_NAME = "orvo-status";
+const char* const DesktopNotifier::SERVER_NAME = "org.freedesktop.Notifications";
 const char* const DesktopNotifier::INSTANCE_NAME = "org.orvo.StatusNotify";
 
 bool DesktopNotifier::ConnectBus(QString* error)

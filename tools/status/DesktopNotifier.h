@@ -20,6 +20,8 @@ public:
     };
 
     static const char* const APP_NAME;
+    // The bus name of the desktop's notification service.
+    static const char* const SERVER_NAME;
     // Owned while --notify runs: a second copy in the same session finds it taken.
     static const char* const INSTANCE_NAME;
 

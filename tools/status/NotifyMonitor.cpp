@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 
 #include <cstdio>
 
@@ -60,6 +61,11 @@ int NotifyMonitor::Run(const StatusReader& reader)
         return EXIT_NO_DESKTOP;
     }
     NotifyMonitor monitor(reader, &notifier);
+    // A notification server that comes back hears at once what it missed.
+    QDBusServiceWatcher serverWatcher(QLatin1String(DesktopNotifier::SERVER_NAME),
+                                      QDBusConnection::sessionBus(),
+                                      QDBusServiceWatcher::WatchForRegistration);
+    connect(&serverWatcher, SIGNAL(serviceRegistered(QString)), &monitor, SLOT(SlotDeadline()));
     // Ends with the session: a copy started by the desktop's autostart has no one to stop it.
     QDBusConnection::sessionBus().connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
                                           QStringLiteral("org.freedesktop.DBus.Local"),
@@ -147,10 +153,17 @@ void NotifyMonitor::Apply(const QList<stNotifyAction>& actions)
         const quint32 id =
             m_pNotifier->Show(m_hashIds.value(action.strSubject), action.stMessage, &error);
         if (id == 0) {
-            // The server may come back (a desktop shell restarting): the next change tries again.
-            Say(QStringLiteral("%1 - %2").arg(summary, error));
+            // The server may come back (a desktop shell restarting): the policy says it again
+            // then. A server that stays away is told once per message, not at every retry.
+            m_policy.NotShown(action.strSubject, m_clock.elapsed());
+            const QString line = QStringLiteral("%1 - %2").arg(summary, error);
+            if (m_hashUnshown.value(action.strSubject) != line) {
+                Say(line);
+                m_hashUnshown.insert(action.strSubject, line);
+            }
             continue;
         }
+        m_hashUnshown.remove(action.strSubject);
         Say(QStringLiteral("told: %1").arg(summary));
         m_hashIds.insert(action.strSubject, id);
     }

@@ -46,5 +46,6 @@ private:
     StatusWatch m_watch;
     QTimer m_deadlineTimer;
     QElapsedTimer m_clock;
-    QHash<QString, quint32> m_hashIds; // notification id by subject
+    QHash<QString, quint32> m_hashIds;     // notification id by subject
+    QHash<QString, QString> m_hashUnshown; // the last failure said, by subject
 };

@@ -116,6 +116,7 @@ stNotifyAction Service(bool alive, const QString& problem)
 QList<stNotifyAction> NotifyPolicy::Evaluate(const stNotifyInput& input, qint64 nowMs)
 {
     QList<stNotifyAction> actions;
+    m_iRetryAtMs = -1;
     if (input.bListRead) {
         m_bEmptyListSeen = input.listPrinters.isEmpty();
     }
@@ -178,9 +179,9 @@ void NotifyPolicy::EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
         present.insert(condition.strKey);
         auto told = memory.mapTold.find(condition.strKey);
         if (told == memory.mapTold.end()) {
-            news = true;
             told = memory.mapTold.insert(condition.strKey, stTold());
         }
+        news = news || !told->bShown;
         // Newer words for the same condition (an error code that changed) are kept for the
         // next message without being news themselves.
         told->stCondition = condition;
@@ -189,7 +190,9 @@ void NotifyPolicy::EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
     for (auto it = memory.mapTold.begin(); it != memory.mapTold.end();) {
         it->bPresent = present.contains(it.key());
         if (!it->bPresent && nowMs - it->iLastSeenMs >= CLEAR_HOLD_MS) {
-            memory.listCleared << it->stCondition;
+            if (it->bShown) {
+                memory.listCleared << it->stCondition;
+            }
             it = memory.mapTold.erase(it);
         } else {
             ++it;
@@ -204,16 +207,50 @@ void NotifyPolicy::EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
     } else {
         return;
     }
+    memory.listJustShown.clear();
+    for (auto it = memory.mapTold.begin(); it != memory.mapTold.end(); ++it) {
+        if (it->bPresent && !it->bShown) {
+            it->bShown = true;
+            memory.listJustShown << it.key();
+        }
+    }
+    memory.listJustCleared = memory.listCleared;
     memory.listCleared.clear();
     memory.bShown = true;
+}
+
+void NotifyPolicy::NotShown(const QString& subject, qint64 nowMs)
+{
+    m_iRetryAtMs = nowMs + RETRY_MS;
+    if (subject.isEmpty()) {
+        // "Not running" not shown: nothing was told. "Running again" not shown: still owed.
+        m_bServiceDownTold = m_iAliveSinceMs >= 0;
+        return;
+    }
+    const auto memory = m_mapPrinters.find(subject);
+    if (memory == m_mapPrinters.end()) {
+        return;
+    }
+    for (const QString& key : memory->listJustShown) {
+        const auto told = memory->mapTold.find(key);
+        if (told != memory->mapTold.end()) {
+            told->bShown = false;
+        }
+    }
+    memory->listCleared = memory->listJustCleared + memory->listCleared;
+    memory->listJustShown.clear();
+    memory->listJustCleared.clear();
 }
 
 qint64 NotifyPolicy::NextDeadlineMs() const
 {
     if (m_iAliveSinceMs < 0) {
-        return -1;
+        return m_iRetryAtMs;
     }
     qint64 next = m_bServiceDownTold ? m_iAliveSinceMs + CLEAR_HOLD_MS : -1;
+    if (m_iRetryAtMs >= 0 && (next < 0 || m_iRetryAtMs < next)) {
+        next = m_iRetryAtMs;
+    }
     for (const stPrinterMemory& memory : m_mapPrinters) {
         for (const stTold& told : memory.mapTold) {
             if (told.bPresent) {

@@ -28,6 +28,9 @@
 //   have beaten for CLEAR_HOLD_MS, so a service that stalls now and then is told about once.
 // - A printer that leaves the printer list has its notification closed; so has every printer's
 //   while the desktop tells the printers' conditions itself (bDesktopTellsPrinters).
+// - Told means shown: a message the desktop did not take (its notification server restarting)
+//   is handed back with NotShown and said again RETRY_MS later, or at the next change, as what
+//   is true by then. A condition that was never shown is never told as cleared.
 struct stNotifyCondition
 {
     QString strKey;      // stable key, e.g. "paper-out"
@@ -77,8 +80,11 @@ class NotifyPolicy
 
 public:
     static constexpr qint64 CLEAR_HOLD_MS = 20000;
+    static constexpr qint64 RETRY_MS = 3000;
 
     QList<stNotifyAction> Evaluate(const stNotifyInput& input, qint64 nowMs);
+    // The Show action for `subject` of the last Evaluate did not reach the desktop.
+    void NotShown(const QString& subject, qint64 nowMs);
 
     // When Evaluate has something to say even if nothing changes (a hold running out); -1: never.
     qint64 NextDeadlineMs() const;
@@ -89,12 +95,16 @@ private:
         stNotifyCondition stCondition;
         qint64 iLastSeenMs = 0;
         bool bPresent = false; // seen in the latest evaluation
+        bool bShown = false;   // named in a message the desktop took
     };
     struct stPrinterMemory
     {
         QMap<QString, stTold> mapTold;        // by condition key
         QList<stNotifyCondition> listCleared; // cleared since the last message
         bool bShown = false;                  // a notification of this printer is out
+        // What the last message of this printer changed, to be undone when it was not shown.
+        QStringList listJustShown;
+        QList<stNotifyCondition> listJustCleared;
     };
 
     void EvaluatePrinter(const stNotifyPrinter& printer, qint64 nowMs,
@@ -104,4 +114,5 @@ private:
     bool m_bServiceDownTold = false;
     qint64 m_iAliveSinceMs = -1; // -1 while the service is not alive
     bool m_bEmptyListSeen = false;
+    qint64 m_iRetryAtMs = -1; // -1: nothing waits to be said again
 };

@@ -256,7 +256,7 @@ void StatusReader::ReadPrinterList(StatusSnapshot* snapshot) const
     }
     bool ok = false;
     const int count = countText.trimmed().toInt(&ok);
-    if (!ok || count < 0) {
+    if (!ok || count < 0 || count > PublishedFiles::MAX_PRINTER_COUNT) {
         list.strProblem = StatusReader::tr("%1 has an unusable %2 \"%3\"")
                               .arg(file, PublishedFiles::LIST_KEY_COUNT, countText);
         return;
@@ -325,8 +325,8 @@ void StatusReader::ReadStatusFile(stPrinterReport* report) const
 
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt > 0) {
-            // The service rewrites a status file in place (cut, then written): a reader can
-            // catch it empty or half-written.
+            // Earlier versions of the service rewrote a status file in place (cut, then
+            // written): a reader could catch it empty or half-written.
             QThread::msleep(REREAD_PAUSE_MS);
         }
         QByteArray data;
@@ -430,7 +430,7 @@ stHeartbeatReport StatusReader::ReadHeartbeat() const
     qint64 mtimeMs = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt > 0) {
-            // The service truncates the file before it writes the new stamp.
+            // Earlier versions of the service truncated the file before writing the new stamp.
             QThread::msleep(REREAD_PAUSE_MS);
         }
         qint64 size = 0;
