@@ -61,19 +61,43 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
         RemoveLeftovers();
     }
     ORVO_LOG("get printer list");
-    WriteHeartbeat();
+    // The heartbeat tells readers that the published files are current. Before CUPS has given
+    // a list once, nothing published is: a list and status files of an earlier run, which no
+    // worker watches.
+    if (m_bListKnown) {
+        WriteHeartbeat();
+    }
     // Discovery asks CUPS directly and writes no file: a full or read-only cfg directory
-    // cannot make it see no printers. A CUPS that does not answer lists none, as it is.
+    // cannot make it see no printers.
     const QList<stPrinterInfo> listPrinter = GetPrinterInfo(true);
     if (!m_discovery.Answered()) {
+        // No answer is not "no printers": the published list stays, the workers watch on, and
+        // the cycle does not count towards the end. A CUPS that is stopped or hangs (cupsd
+        // waits 25 s for an absent colord at a queue change) is waited for: ending here would
+        // be for good when cups.service does not start again, as after a hang.
         ORVO_LOG("CUPS does not answer");
+        TellCupsAnswers(false);
+        return CYCLE_WAIT_MS;
     }
+    TellCupsAnswers(true);
     ORVO_LOG("printer num:%d", listPrinter.size());
+    if (m_bListKnown) {
+        return ApplyList(listPrinter, false, emptyCount);
+    }
+    // The first list CUPS gives is published even when unchanged or empty (Count 0), and the
+    // first heartbeat follows it.
+    m_bListKnown = true;
+    const int wait = ApplyList(listPrinter, true, emptyCount);
+    WriteHeartbeat();
+    return wait;
+}
 
+int TrdDeviceManage::ApplyList(const QList<stPrinterInfo>& listPrinter, bool firstList,
+                               int& emptyCount)
+{
     if (listPrinter.isEmpty()) {
         ++emptyCount;
-        // The first cycle publishes even an empty list, so the desktop sees Count 0.
-        if (!firstCycle) {
+        if (!firstList) {
             return emptyCount > MAX_EMPTY_CYCLES ? CYCLE_END_PROCESS : EMPTY_CYCLE_WAIT_MS;
         }
     } else {
@@ -81,8 +105,8 @@ int TrdDeviceManage::RunOneCycle(bool firstCycle, int& emptyCount)
     }
 
     if (SharedPrinterList::Equals(pPrinterList, listPrinter)) {
-        // Unforced after the first cycle: only a deleted file is written again.
-        SavePrinterInfo(listPrinter, firstCycle);
+        // Unforced after the first list: only a deleted file is written again.
+        SavePrinterInfo(listPrinter, firstList);
         return CYCLE_WAIT_MS;
     }
 
@@ -138,6 +162,20 @@ void TrdDeviceManage::RemoveLeftovers()
             dir.remove(file);
         }
     }
+}
+
+void TrdDeviceManage::TellCupsAnswers(bool answers)
+{
+    // Into the journal, once per change: the admin who finds orvo-status calling the service
+    // stale while systemd shows it running learns why. The log is off by default.
+    if (answers == m_bCupsAnswers) {
+        return;
+    }
+    m_bCupsAnswers = answers;
+    std::fprintf(stderr, answers ? "orvo-statusd: CUPS answers again\n"
+                                 : "orvo-statusd: CUPS does not answer; the published printer "
+                                   "list stays until it does\n");
+    std::fflush(stderr);
 }
 
 [[noreturn]] void TrdDeviceManage::EndProcess()

@@ -86,6 +86,9 @@ public:
     static void FinishReasons();
 
 private:
+    // The half of RunOneCycle after an answered discovery: the empty-cycle rule, and on a change
+    // new workers, the shared list, the status file clean-up and the printer list file.
+    int ApplyList(const QList<stPrinterInfo>& listPrinter, bool firstList, int& emptyCount);
     static void WatchReasons(const QList<stPrinterInfo>& list);
     // Creates, moves, starts and wires the workers for the positions [workers, count) and sends
     // the start signal once for the batch.
@@ -93,6 +96,8 @@ private:
     // Removes the transient files an earlier run may have left in the cfg directory.
     static void RemoveLeftovers();
     [[noreturn]] static void EndProcess();
+    // Says in the service's standard error when CUPS stops or starts answering discovery.
+    void TellCupsAnswers(bool answers);
     // The queue operations, discovering through this manager's discovery.
     QueueCreator Creator();
 
@@ -100,6 +105,9 @@ private:
     QList<QThread*> m_listThreads;
     QList<stPrinterManager>* pPrinterList = nullptr;
     QueueDiscovery m_discovery; // with the main thread's connection to the scheduler
+    // CUPS has given a list since the start: what the service publishes is current.
+    bool m_bListKnown = false;
+    bool m_bCupsAnswers = true; // as last told in standard error
     // The last write of printerlist.ini failed: the next one is forced.
     bool m_bListFileOwed = false;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -12,10 +13,15 @@ namespace {
 const char* const c_jobAttributes[] = {"job-id", "job-state-reasons", "job-printer-state-message"};
 const char* const c_queueAttributes[] = {"printer-name", "device-uri"};
 
-// Called by libcups when an answer is late: give up instead of waiting on.
-int GiveUp(http_t*, void*)
+// libcups waits for the scheduler in slices of this length and asks WaitOn after each empty
+// one, so a question ends at most one slice after its deadline.
+constexpr double WAIT_SLICE_S = 0.1;
+
+qint64 SteadyMs()
 {
-    return 0;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 QString Text(ipp_attribute_t* attr, int index = 0)
@@ -91,9 +97,21 @@ CupsClient::stJob ReadJob(ipp_t* response, ipp_attribute_t*& attr)
 
 // libcups sets SIGPIPE to be ignored when it opens its first connection, so a scheduler that
 // closes the connection under a write makes the question fail, never the process end.
-CupsClient::CupsClient() = default;
+CupsClient::CupsClient(enWhenSilent whenSilent) : m_eWhenSilent(whenSilent) {}
 
 std::atomic<int> CupsClient::s_iKept{0};
+std::atomic<qint64> CupsClient::s_iSilentSinceMs{-1};
+
+bool CupsClient::SchedulerSilent()
+{
+    const qint64 since = s_iSilentSinceMs.load();
+    return since >= 0 && SteadyMs() - since < SILENT_HOLD_MS;
+}
+
+int CupsClient::WaitOn(http_t*, void* client)
+{
+    return SteadyMs() < static_cast<CupsClient*>(client)->m_iDeadlineMs ? 1 : 0;
+}
 
 CupsClient::~CupsClient()
 {
@@ -103,7 +121,7 @@ CupsClient::~CupsClient()
     }
 }
 
-http_t* CupsClient::Connection()
+http_t* CupsClient::Connection(int timeoutMs)
 {
     if (m_pHttp) {
         return m_pHttp;
@@ -111,9 +129,12 @@ http_t* CupsClient::Connection()
     // cupsServer() reads CUPS_SERVER and client.conf like every CUPS tool; a path is the
     // scheduler's local socket.
     m_pHttp = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                           TIMEOUT_MS, nullptr);
+                           timeoutMs, nullptr);
     if (m_pHttp) {
-        httpSetTimeout(m_pHttp, TIMEOUT_MS / 1000.0, GiveUp, nullptr);
+        // A fixed timeout would be waited out once per wait, and libcups waits twice for a
+        // silent scheduler: up to 1 s for its "100 Continue", then for the response. Short
+        // slices against the question's deadline keep the whole question within TIMEOUT_MS.
+        httpSetTimeout(m_pHttp, WAIT_SLICE_S, WaitOn, this);
         ++m_iConnects;
         for (int kept = s_iKept.load(); !m_bKeeps && kept < KEPT_MAX;) {
             m_bKeeps = s_iKept.compare_exchange_weak(kept, kept + 1);
@@ -148,11 +169,19 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered, const char* resource)
     if (answered) {
         *answered = false;
     }
+    if (m_eWhenSilent == HOLD_BACK && SchedulerSilent()) {
+        ippDelete(request);
+        return nullptr;
+    }
+    m_iDeadlineMs = SteadyMs() + TIMEOUT_MS;
+    // Whether the scheduler said anything at all, if only an HTTP refusal.
+    bool heard = false;
     // A kept connection may have been closed by a scheduler restarted since the last question;
     // then one fresh connection gets a second try. A fresh one that fails means CUPS is down.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool fresh = m_pHttp == nullptr;
-        http_t* http = Connection();
+        const qint64 left = m_iDeadlineMs - SteadyMs();
+        http_t* http = left > 0 ? Connection(static_cast<int>(left)) : nullptr;
         if (!http) {
             break;
         }
@@ -167,6 +196,7 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered, const char* resource)
         ipp_t* response = cupsDoRequest(http, request, resource);
         request = copy;
         if (response) {
+            s_iSilentSinceMs.store(-1);
             if (!m_bKeeps) {
                 Disconnect();
             }
@@ -178,6 +208,7 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered, const char* resource)
             }
             return response;
         }
+        heard = httpError(http) == 0 && httpGetStatus(http) >= HTTP_STATUS_BAD_REQUEST;
         // A late answer is not a dropped connection: asking again would only wait again.
         const bool timedOut = httpError(http) == ETIMEDOUT;
         Disconnect();
@@ -187,6 +218,9 @@ ipp_t* CupsClient::Ask(ipp_t* request, bool* answered, const char* resource)
     }
     if (request) {
         ippDelete(request);
+    }
+    if (!heard) {
+        s_iSilentSinceMs.store(SteadyMs());
     }
     return nullptr;
 }

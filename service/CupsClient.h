@@ -19,9 +19,8 @@ typedef struct _ipp_s ipp_t;
 // local socket). One object per thread: the connection is opened at the first question, kept
 // for the next ones and opened again after the scheduler dropped it (a restart). Only
 // KEPT_MAX clients of the process keep theirs (see there); the others open one per question.
-// A scheduler that is down or does not answer within the timeout gives the answer of a failed
-// tool run: no queues, not printing, no jobs, with `false` for a caller that wants to tell them
-// apart.
+// A scheduler that is down or does not answer within the timeout gives no answer: `false` (or
+// `answered` false), with empty results that no caller may take for the truth.
 class CupsClient
 {
 public:
@@ -40,9 +39,25 @@ public:
         QString strMessage; // job-printer-state-message, when bHasMessage
     };
 
-    // Waiting longer for an answer than this makes the question fail. Short: every question
-    // stands in a worker's cycle, and a hung scheduler must not stop the cycle for long.
+    // Waiting longer for an answer than this makes the question fail, connecting included.
+    // Short: every question stands in a worker's cycle, and a hung scheduler must not stop the
+    // cycle for long.
     static constexpr int TIMEOUT_MS = 2000;
+    // How long a question found the scheduler silent counts for clients that hold back (below)
+    // when no other question has been answered or gone unanswered since. The device manager
+    // asks every few seconds and renews it, so its workers stay quiet for a whole outage; a
+    // holding client alone asks again after it.
+    static constexpr int SILENT_HOLD_MS = 10000;
+
+    // What a client does while the scheduler is silent: the last question any client of the
+    // process asked got no answer (it timed out or found no scheduler).
+    enum enWhenSilent
+    {
+        ASK_ANYWAY, // asks and waits: the device manager, which finds out when CUPS is back
+        // Gives up at once without asking: a worker, whose polls must keep their pace while
+        // each question would wait out the timeout.
+        HOLD_BACK,
+    };
     // cupsd serves MaxClients connections at once (100 by default) and accepts no more from
     // anyone, print dialogs and lp included, until one closes. A connection kept by every
     // worker would hand that whole limit to the service once about a hundred queues are
@@ -50,7 +65,7 @@ public:
     // for the length of a question.
     static constexpr int KEPT_MAX = 32;
 
-    CupsClient();
+    explicit CupsClient(enWhenSilent whenSilent = ASK_ANYWAY);
     ~CupsClient();
     CupsClient(const CupsClient&) = delete;
     CupsClient& operator=(const CupsClient&) = delete;
@@ -84,6 +99,8 @@ public:
     int ConnectCount() const { return m_iConnects; }
     // Whether this client keeps its connection between questions.
     bool KeepsConnection() const { return m_bKeeps; }
+    // Whether the last question asked in this process went unanswered (see enWhenSilent).
+    static bool SchedulerSilent();
 
 private:
     // Sends the request (freeing it) and returns the response, or nullptr when CUPS gave none
@@ -93,12 +110,19 @@ private:
     ipp_t* Ask(ipp_t* request, bool* answered, const char* resource = "/");
     // CHANGE_DONE for a response with a successful status; otherwise what the failure was.
     static enChange Outcome(ipp_t* response);
-    http_t* Connection();
+    http_t* Connection(int timeoutMs);
+    // libcups' callback when a wait for the scheduler ends without data: wait on until the
+    // question's deadline.
+    static int WaitOn(http_t* http, void* client);
     void Disconnect();
     static QString PrinterUri(const QString& queue);
 
     http_t* m_pHttp = nullptr;
     int m_iConnects = 0;
     bool m_bKeeps = false; // holds one of the KEPT_MAX places, for its lifetime
+    enWhenSilent m_eWhenSilent = ASK_ANYWAY;
+    qint64 m_iDeadlineMs = 0; // of the question under way, on the steady clock
     static std::atomic<int> s_iKept;
+    // When a question last went unanswered (steady clock, ms), or -1 after an answer.
+    static std::atomic<qint64> s_iSilentSinceMs;
 };

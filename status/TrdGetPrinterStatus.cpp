@@ -145,9 +145,11 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
         return true;
     }
 
-    // An idle network printer is asked only while CUPS has a job printing on it. A CUPS that
-    // does not answer counts as not printing.
-    if (!m_cups.IsPrinting(info.strName)) {
+    // An idle network printer is asked only while CUPS has a job printing on it. While CUPS
+    // cannot say, it is asked as if it printed: a job may still be going out through its
+    // backend, and a printer that stops with it must not go unseen for the length of an outage.
+    bool answered = false;
+    if (!m_cups.IsPrinting(info.strName, &answered) && answered) {
         return false;
     }
     interval = INTERVAL_NET;
@@ -330,11 +332,13 @@ int TrdGetPrinterStatus::CheckJobStatus()
 {
     const stPrinterInfo& info = stPrinter.stInfo;
     // All users' jobs on the queue that have not finished, and the ones the last pass saw
-    // printing (their cancel is what this pass looks for). A CUPS that does not answer gives
-    // an empty list.
+    // printing (their cancel is what this pass looks for). A CUPS that does not answer says
+    // nothing about them: the pass keeps the jobs it watches and cancels nothing on a guess.
     QList<CupsClient::stJob> jobs;
-    m_cups.GetJobs(info.strName, JobWatchRule::WatchedIds(info.strName, stPrinter.listJobState),
-                   jobs);
+    if (!m_cups.GetJobs(info.strName,
+                        JobWatchRule::WatchedIds(info.strName, stPrinter.listJobState), jobs)) {
+        return 0;
+    }
 
     // What the previous iteration wrote back. An entry of another queue (or none) at this
     // position says nothing about this printer, so it counts as "no status known".

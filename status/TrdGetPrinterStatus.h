@@ -58,5 +58,7 @@ private:
     // its position, and another printer's reply says nothing about what this one's file holds.
     QString m_strLastRecvName;
     QString m_strLastRecvURI;
-    CupsClient m_cups; // this worker's own connection to the scheduler
+    // This worker's own connection to the scheduler. It holds back while CUPS is silent: the
+    // device manager finds out when it answers again, and the polls keep their pace meanwhile.
+    CupsClient m_cups{CupsClient::HOLD_BACK};
 };

@@ -30,6 +30,7 @@
 
 #include <atomic>
 #include <climits>
+#include <csignal>
 #include <functional>
 
 namespace {
@@ -135,7 +136,7 @@ private slots:
     void cleanup();
     void cleanupTestCase();
 
-    // One service run goes through these as long as they pass; the last two end it.
+    // One service run goes through these as long as they pass; the last ones restart it.
     void badNetworkReplies_data();
     void badNetworkReplies();
     void cfgDirectoryFaults_data();
@@ -144,8 +145,11 @@ private slots:
     void usbUnplugDuringPoll();
     void datagramFlood();
     void cupsdBriefOutage();
+    void cupsdLongOutage_data();
+    void cupsdLongOutage();
     void queueDeletedWhilePolled();
-    void cupsdLongOutageEndsService();
+    void startWithoutCups_data();
+    void startWithoutCups();
     void leftoversOfEarlierRunGo();
 
 private:
@@ -188,6 +192,9 @@ private:
     void UnmountAll();
     void StartSim();
     void StartService(bool freshRoot = true);
+    void StartServiceProcess();
+    bool StopOrHangCupsd(bool hang);
+    bool ResumeCupsd(bool hung);
     void StopService();
 };
 
@@ -360,6 +367,11 @@ void TestFaults::StartService(bool freshRoot)
                                          "Orvo Q7020DN"));
     TESTENV_VERIFY(
         m_env, m_env.addQueue("U1", "usb://Orvo/Q7020DN?serial=" + c_strSerial, "Orvo Q7020DN"));
+    StartServiceProcess();
+}
+
+void TestFaults::StartServiceProcess()
+{
     QStringList args{"--control", m_strUsbControl,
                      "--device",  "Q7020DN:" + c_strSerial,
                      "--reply",   QString::fromLatin1(UsbData(40).toHex())};
@@ -405,8 +417,20 @@ void TestFaults::init()
     TESTENV_VERIFY(m_env, WaitForNetPolls(1, 15000));
 }
 
+bool TestFaults::StopOrHangCupsd(bool hang)
+{
+    return hang ? m_env.signalCupsd(SIGSTOP) : m_env.stopCupsd();
+}
+
+bool TestFaults::ResumeCupsd(bool hung)
+{
+    return hung ? m_env.signalCupsd(SIGCONT) : m_env.startCupsd();
+}
+
 void TestFaults::cleanup()
 {
+    // A scenario that failed while the scheduler hung leaves it stopped.
+    m_env.signalCupsd(SIGCONT);
     UnmountAll();
     // After a failure the next scenario starts from a fresh service.
     if (QTest::currentTestFailed()) {
@@ -450,26 +474,103 @@ void TestFaults::cupsdBriefOutage()
     VERIFY_NO_STRAY_FILES();
 }
 
-void TestFaults::cupsdLongOutageEndsService()
+void TestFaults::cupsdLongOutage_data()
 {
-    QElapsedTimer timer;
-    timer.start();
-    TESTENV_VERIFY(m_env, m_env.stopCupsd());
-    // At most one full cycle's wait (3 s), then three empty cycles of 1 s; the fourth ends it.
-    QVERIFY2(m_service->waitForFinished(12000), "the service still runs without a scheduler");
-    QCOMPARE(m_service->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_service->exitCode(), 0);
-    QVERIFY2(timer.elapsed() >= 3000, qPrintable(QString::number(timer.elapsed())));
-    // Nothing is cleaned up at the end: the last list and status files stay for the desktop.
+    QTest::addColumn<bool>("hung");
+    QTest::newRow("cupsd stopped") << false;
+    QTest::newRow("cupsd hangs") << true;
+}
+
+void TestFaults::cupsdLongOutage()
+{
+    // Longer than four cycles without an answer from CUPS. Counted as cycles without printers,
+    // that ended the service for good: after a hang cups.service never starts again, and with
+    // it neither does the service.
+    QFETCH(bool, hung);
+    const QByteArray list = TestEnv::readFile(TestEnv::cfgDir() + "printerlist.ini");
+    QElapsedTimer outage;
+    outage.start();
+    TESTENV_VERIFY(m_env, StopOrHangCupsd(hung));
+    // The printers are watched at their pace all along: a network printer's change is
+    // published within a poll or two (a worker's first question may wait out its timeout),
+    // the USB printer is polled every 1.5 s.
+    QCOMPARE(SetNetReply(41), QStringLiteral("ok"));
+    TESTENV_VERIFY(m_env, WaitForContent(Dat("N1"), NetReply(41), 4000));
+    TESTENV_VERIFY(m_env, WaitForUsbPolls(3, 7000));
+    QCOMPARE(SetNetReply(42), QStringLiteral("ok"));
+    TESTENV_VERIFY(m_env, WaitForContent(Dat("N1"), NetReply(42), 2500));
+    QVERIFY2(TestEnv::holdsFor([&] { return ServiceRunning(); },
+                               static_cast<int>(qMax<qint64>(0, 18000 - outage.elapsed()))),
+             "the service ended while CUPS did not answer");
+    TESTENV_VERIFY(m_env, WaitForCycles(1, 6000));
+    QCOMPARE(TestEnv::readFile(TestEnv::cfgDir() + "printerlist.ini"), list);
+
+    // Within a cycle of CUPS answering, discovery follows the queues again.
+    TESTENV_VERIFY(m_env, ResumeCupsd(hung));
+    TESTENV_VERIFY(m_env,
+                   m_env.addQueue("Z1", "socket://127.0.0.3:9100/?snmp=false", "Orvo Q7020DN"));
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [] {
+                                  return ListedNames() == QStringList({"N1", "U1", "Z1"});
+                              },
+                              6000, "the new queue listed"));
+    TESTENV_VERIFY(m_env, m_env.removeQueue("Z1"));
+    TESTENV_VERIFY(m_env, m_env.waitFor(
+                              [] {
+                                  return ListedNames() == QStringList({"N1", "U1"});
+                              },
+                              6000, "the printer list without Z1"));
+    VerifyAlive();
+}
+
+void TestFaults::startWithoutCups_data()
+{
+    QTest::addColumn<bool>("hung");
+    QTest::newRow("cupsd stopped") << false;
+    QTest::newRow("cupsd hangs") << true;
+}
+
+void TestFaults::startWithoutCups()
+{
+    // A start while CUPS gives no list, over the files of a run that ended an hour ago: the
+    // list it could not get is not published (it once wrote Count=0 and ended), and nothing
+    // makes the last run's files look current.
+    QFETCH(bool, hung);
+    StopService();
+    const QString listPath = TestEnv::cfgDir() + "printerlist.ini";
+    const QByteArray list = TestEnv::readFile(listPath);
     QCOMPARE(ListedNames(), QStringList({"N1", "U1"}));
-    QVERIFY(QFileInfo::exists(Dat("N1")));
-    QVERIFY(QFileInfo::exists(Dat("U1")));
-    // The end comes in the middle of whatever the workers do: the output file of a tool that
-    // was running then stays (the next run's worker of that position replaces it).
-    const QStringList left = StrayTemporaryFiles();
-    if (!left.isEmpty()) {
-        qInfo("left by the end of the process: %s", qPrintable(left.join(", ")));
-    }
+    const QByteArray beat = QDateTime::currentDateTime()
+                                .addSecs(-3600)
+                                .toString("[yyyy-MM-dd hh:mm:ss.zzz]")
+                                .toLatin1();
+    TESTENV_VERIFY(m_env, m_env.writeFile(TestEnv::cfgDir() + "service.hb", beat));
+    TESTENV_VERIFY(m_env, StopOrHangCupsd(hung));
+    StartServiceProcess();
+    TESTENV_VERIFY(m_env, m_env.waitFor([&] { return ServiceRunning(); }, 5000, "the service"));
+    QVERIFY2(TestEnv::holdsFor(
+                 [&] {
+                     return ServiceRunning() && TestEnv::readFile(listPath) == list &&
+                            Heartbeat() == beat;
+                 },
+                 7000),
+             "published without a list from CUPS: " + Heartbeat() + " " + list);
+    // What the desktop's readers make of it: the service is not running, its printers' state
+    // unknown; never "none listed" with all fine.
+    const ToolResult status = m_env.runTool(QStringLiteral(ORVO_STATUS_BIN), {});
+    QVERIFY2(status.exitCode == 3 && !status.out().contains("none listed") &&
+                 status.out().contains("N1: unknown") && status.out().contains("U1: unknown"),
+             qPrintable(status.describe()));
+
+    // Within a cycle of CUPS answering, the service publishes.
+    TESTENV_VERIFY(m_env, ResumeCupsd(hung));
+    TESTENV_VERIFY(m_env, m_env.waitFor([&] { return Heartbeat() != beat; }, 6000,
+                                        "a heartbeat once CUPS answers"));
+    QCOMPARE(ListedNames(), QStringList({"N1", "U1"}));
+    QCOMPARE(SetUsbReply(47), QStringLiteral("ok"));
+    TESTENV_VERIFY(m_env, WaitForContent(Dat("U1"), UsbFile(47), 6000));
+    const ToolResult after = m_env.runTool(QStringLiteral(ORVO_STATUS_BIN), {});
+    QVERIFY2(after.ok(), qPrintable(after.describe()));
 }
 
 void TestFaults::cfgDirectoryFaults_data()

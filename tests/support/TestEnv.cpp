@@ -11,7 +11,10 @@
 #include <QSaveFile>
 #include <QThread>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -217,6 +220,19 @@ bool TestEnv::startCupsd()
 bool TestEnv::stopCupsd()
 {
     return runLib(QStringLiteral("testenv_cupsd_stop"), {});
+}
+
+bool TestEnv::signalCupsd(int signal)
+{
+    const pid_t pid = readFile(controlDir() + QStringLiteral("/cupsd.pid")).trimmed().toInt();
+    if (pid <= 1) {
+        return fail(QStringLiteral("no private cupsd was started"));
+    }
+    if (::kill(pid, signal) != 0) {
+        return fail(
+            QStringLiteral("cannot signal cupsd (pid %1): %2").arg(pid).arg(strerror(errno)));
+    }
+    return true;
 }
 
 bool TestEnv::cupsdRunning() const

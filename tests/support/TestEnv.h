@@ -61,6 +61,9 @@ public:
     bool startCupsd();
     bool stopCupsd();
     bool cupsdRunning() const;
+    // Sends `signal` to the private cupsd: SIGSTOP makes a scheduler that takes connections
+    // and never answers, SIGCONT lets it go on.
+    bool signalCupsd(int signal);
 
     // Runs a program directly (no shell) with LC_ALL=C.
     ToolResult runTool(const QString& program, const QStringList& args,
