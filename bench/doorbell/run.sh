@@ -37,8 +37,11 @@ for kind in none rss orvo; do
     echo "-- left after the cancel and a clean stop of cupsd:"
     find /var/cache/cups/rss /run/orvo-statusd \( -type f -o -type s \) \
         -printf '  %p %m %u:%g %s bytes\n' 2>/dev/null | sort || true
-    echo "  subscriptions.conf: $(grep -c '^<Subscription' /etc/cups/subscriptions.conf 2>/dev/null ||
-        true) subscription(s)"
+    subscriptions=0
+    if [[ -e /etc/cups/subscriptions.conf ]]; then
+        subscriptions=$(grep -c '^<Subscription' /etc/cups/subscriptions.conf || true)
+    fi
+    echo "  subscriptions.conf: $subscriptions subscription(s)"
     testenv_cupsd_start
 done
 
