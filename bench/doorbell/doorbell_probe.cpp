@@ -16,12 +16,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <poll.h>
@@ -83,17 +85,34 @@ private:
 
 Rings rings;
 std::atomic<bool> stopping{false};
+// Written once to stop the listening thread, which otherwise blocks for as long as it is idle.
+int stopPipe[2] = {-1, -1};
+
+// Waits for FD to be readable; false once stopping.
+bool WaitReadable(int fd)
+{
+    pollfd p[2] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+    while (poll(p, 2, -1) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return !(p[1].revents & POLLIN) && !stopping;
+}
+
+void StopListening(std::thread& listener)
+{
+    stopping = true;
+    (void)!write(stopPipe[1], "x", 1);
+    listener.join();
+}
 std::atomic<long> foreignRings{0};
 uid_t lpUid = 0;
 
 void ListenRss(int fd)
 {
     alignas(inotify_event) char buffer[8192];
-    pollfd p{fd, POLLIN, 0};
-    while (!stopping) {
-        if (poll(&p, 1, 200) <= 0) {
-            continue;
-        }
+    while (WaitReadable(fd)) {
         const ssize_t got = read(fd, buffer, sizeof(buffer));
         bool ours = false;
         for (ssize_t at = 0; got > 0 && at + ssize_t(sizeof(inotify_event)) <= got;) {
@@ -115,11 +134,7 @@ void ListenRss(int fd)
 
 void ListenSocket(int fd)
 {
-    pollfd p{fd, POLLIN, 0};
-    while (!stopping) {
-        if (poll(&p, 1, 200) <= 0) {
-            continue;
-        }
+    while (WaitReadable(fd)) {
         // Several rings waiting make one: a ring only says "ask again".
         bool any = false;
         for (;;) {
@@ -402,6 +417,9 @@ int main(int argc, char** argv)
     }
     std::thread listener;
     clockid_t listenerClock{};
+    if (pipe2(stopPipe, O_CLOEXEC) < 0) {
+        return 1;
+    }
     if (listening) {
         listener = std::thread(kind == "rss" ? ListenRss : ListenSocket, fd);
         pthread_getcpuclockid(listener.native_handle(), &listenerClock);
@@ -442,9 +460,8 @@ int main(int argc, char** argv)
            (b.listenerMs - a.listenerMs) * 1e3 / n, b.notifier.count, b.notifier.rssKb);
     if (!restart) {
         // The hardened check needs only that the bell rings where the service may listen.
-        stopping = true;
         if (listening) {
-            listener.join();
+            StopListening(listener);
         }
         printf("cancel %s\n", id < 0 || CancelSubscription(id) ? "ok" : cupsLastErrorString());
         return latencies.empty() && listening ? 1 : 0;
@@ -485,8 +502,7 @@ int main(int argc, char** argv)
 
     if (listening) {
         // The service gone without cancelling (killed): its doorbell is not read any more.
-        stopping = true;
-        listener.join();
+        StopListening(listener);
         close(fd);
         if (kind == "orvo") {
             unlink(kBellSocket);
