@@ -10,7 +10,7 @@ ORVO_PACKAGES=(
     python3 iproute2 util-linux procps
     systemd udev dpkg-dev file lintian
     systemd-container debootstrap zstd
-    dbus-daemon python3-prometheus-client
+    dbus-daemon python3-prometheus-client ccache
 )
 
 # promtool checks the export's naming; it ships only inside Debian's prometheus package, whose
@@ -32,7 +32,16 @@ orvo_install_promtool() {
 }
 
 orvo_install_deps() {
-    orvo_install_packages && orvo_install_promtool
+    orvo_install_packages && orvo_install_promtool && orvo_use_compiler_cache
+}
+
+# Three presets and the boot test's release build compile the same sources again and again; a
+# compiler cache keyed by paths relative to the checkout serves every clone and build tree of it.
+orvo_use_compiler_cache() {
+    command -v ccache > /dev/null || return 0
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    CCACHE_BASEDIR=$(pwd -P)
+    export CCACHE_BASEDIR CCACHE_NOHASHDIR=1
 }
 
 orvo_install_packages() {

@@ -7,7 +7,7 @@
 // whose messages the desktop did not take.
 // Then what the messages say of decoded replies: summary, body, icon and category.
 
-#include "tests/replies/ReplyBuilder.h"
+#include "tests/tools/DecodedReport.h"
 #include "tools/status/NotifyPolicy.h"
 #include "tools/status/NotifyWording.h"
 #include "tools/status/StatusReader.h"
@@ -55,20 +55,6 @@ QString Render(const QList<stNotifyAction>& actions)
                         : QString::number(int(action.stMessage.enUrgency)));
     }
     return out.join(QLatin1Char(' '));
-}
-
-stPrinterReport Decoded(int statusCode, const QVector<quint16>& errors1,
-                        const QVector<quint16>& errors2, int toner)
-{
-    ReplyBuilder builder;
-    builder.setStatusCode(quint8(statusCode)).setErrorCodes1(errors1).setErrorCodes2(errors2);
-    if (toner >= 0) {
-        builder.addSupplyValue(0x1000, quint64(toner), 2);
-    }
-    const QByteArray reply = builder.build();
-    stPrinterReport report;
-    StatusReader::DecodeStatusFile(reply, reply.size(), &report);
-    return report;
 }
 
 QString Shown(const stNotifyMessage& message)
@@ -183,25 +169,25 @@ void TestNotifyPolicy::wording_data()
     const QString stops = "Printing has stopped until this is dealt with.\n";
     const QString error = "|printer-error|device.error";
     QTest::newRow("jam and an unnamed error: codes in the body")
-        << Decoded(3, {0x1200, 0x110D}, {}, 80) << qint64(60000)
+        << DecodedReport(3, {0x1200, 0x110D}, {}, 80) << qint64(60000)
         << "Q: paper jam, printer error|" + stops +
                "Paper jam, code 0x110D: remove the jammed paper.\n"
                "Another error, code 0x1200: see the printer's panel." +
                error
         << "Q: ready again|Cleared: paper jam, printer error.|printer|device";
     QTest::newRow("toner low says the level and is a warning")
-        << Decoded(1, {}, {0x11A0}, 4) << qint64(60000)
+        << DecodedReport(1, {}, {0x11A0}, 4) << qint64(60000)
         << "Q: toner low, 4 % left|The printer still prints.\n"
            "Toner low, code 0x11A0: have a new toner cartridge at hand.|dialog-warning|device"
         << "Q: ready again|Cleared: toner low.|printer|device";
     QTest::newRow("two unnamed warnings, one summary word")
-        << Decoded(2, {}, {0x2200, 0x2201}, -1) << qint64(60000)
+        << DecodedReport(2, {}, {0x2200, 0x2201}, -1) << qint64(60000)
         << "Q: printer warning|The printer still prints.\n"
            "Another warning, code 0x2200: see the printer's panel.\n"
            "Another warning, code 0x2201: see the printer's panel.|dialog-warning|device"
         << "Q: ready again|Cleared: printer warning.|printer|device";
     QTest::newRow("status code without a meaning")
-        << Decoded(7, {}, {}, -1) << qint64(60000)
+        << DecodedReport(7, {}, {}, -1) << qint64(60000)
         << "Q: unknown status|The printer still prints.\n"
            "Status 7, which this program does not know: see the printer's panel."
            "|dialog-warning|device"

@@ -1,7 +1,7 @@
 // The wording of a printer's state: decoded replies, missing files and a stopped service turned
 // into the state, the condition keys and the one-line summary people read.
 
-#include "tests/replies/ReplyBuilder.h"
+#include "tests/tools/DecodedReport.h"
 #include "tools/status/PrinterCondition.h"
 #include "tools/status/StatusReader.h"
 
@@ -10,20 +10,6 @@
 Q_DECLARE_METATYPE(stPrinterReport)
 
 namespace {
-
-stPrinterReport Decoded(int statusCode, const QVector<quint16>& errors1,
-                        const QVector<quint16>& errors2, int toner)
-{
-    ReplyBuilder builder;
-    builder.setStatusCode(quint8(statusCode)).setErrorCodes1(errors1).setErrorCodes2(errors2);
-    if (toner >= 0) {
-        builder.addSupplyValue(0x1000, quint64(toner), 2);
-    }
-    const QByteArray reply = builder.build();
-    stPrinterReport report;
-    StatusReader::DecodeStatusFile(reply, reply.size(), &report);
-    return report;
-}
 
 stPrinterReport WithFile(StatusFileState state)
 {
@@ -55,47 +41,47 @@ void TestPrinterCondition::classify_data()
     QTest::addColumn<bool>("attention");
 
     const int alive = int(ServiceState::Alive);
-    QTest::newRow("ready, toner 80 %") << Decoded(1, {}, {}, 80) << alive << qint64(60000)
+    QTest::newRow("ready, toner 80 %") << DecodedReport(1, {}, {}, 80) << alive << qint64(60000)
                                        << "ready" << QStringList() << "ready; toner 80 %" << false;
-    QTest::newRow("idle counts as ready") << Decoded(0, {}, {}, -1) << alive << qint64(60000)
+    QTest::newRow("idle counts as ready") << DecodedReport(0, {}, {}, -1) << alive << qint64(60000)
                                           << "ready" << QStringList() << "ready" << false;
     QTest::newRow("busy code prints")
-        << Decoded(17, {}, {}, 50) << alive << qint64(-1) << "printing" << QStringList()
+        << DecodedReport(17, {}, {}, 50) << alive << qint64(-1) << "printing" << QStringList()
         << "printing; toner 50 %" << false;
     QTest::newRow("paper jam with an unnamed code")
-        << Decoded(3, {0x1200, 0x110D}, {}, 80) << alive << qint64(60000) << "error"
+        << DecodedReport(3, {0x1200, 0x110D}, {}, 80) << alive << qint64(60000) << "error"
         << QStringList{"jam", "other-error"}
         << "error - paper jam (0x110D), printer error 0x1200; toner 80 %" << true;
-    QTest::newRow("paper out") << Decoded(2, {0x1106}, {}, 80) << alive << qint64(60000) << "error"
-                               << QStringList{"paper-out"}
+    QTest::newRow("paper out") << DecodedReport(2, {0x1106}, {}, 80) << alive << qint64(60000)
+                               << "error" << QStringList{"paper-out"}
                                << "error - paper out (0x1106); toner 80 %" << true;
     QTest::newRow("toner low is a warning")
-        << Decoded(1, {}, {0x11A0}, 4) << alive << qint64(60000) << "warning"
+        << DecodedReport(1, {}, {0x11A0}, 4) << alive << qint64(60000) << "warning"
         << QStringList{"toner-low"} << "warning - toner low (0x11A0); toner 4 %" << true;
     QTest::newRow("printing with toner low needs attention")
-        << Decoded(16, {}, {0x11A0}, 4) << alive << qint64(60000) << "printing"
+        << DecodedReport(16, {}, {0x11A0}, 4) << alive << qint64(60000) << "printing"
         << QStringList{"toner-low"} << "printing - toner low (0x11A0); toner 4 %" << true;
     QTest::newRow("stopping conditions first, one jam for two jam codes")
-        << Decoded(3, {}, {0x11A0, 0x110F, 0x1109, 0x110D, 0x11A1}, -1) << alive << qint64(-1)
+        << DecodedReport(3, {}, {0x11A0, 0x110F, 0x1109, 0x110D, 0x11A1}, -1) << alive << qint64(-1)
         << "error" << QStringList{"cover-open", "jam", "toner-empty", "toner-low"}
         << "error - cover open (0x110F), paper jam (0x1109), toner empty (0x11A1), toner low "
            "(0x11A0)"
         << true;
     QTest::newRow("error code without a code")
-        << Decoded(3, {}, {}, -1) << alive << qint64(-1) << "error" << QStringList{"printer-error"}
-        << "error - printer error" << true;
+        << DecodedReport(3, {}, {}, -1) << alive << qint64(-1) << "error"
+        << QStringList{"printer-error"} << "error - printer error" << true;
     QTest::newRow("warning code without a code")
-        << Decoded(2, {}, {}, -1) << alive << qint64(-1) << "warning"
+        << DecodedReport(2, {}, {}, -1) << alive << qint64(-1) << "warning"
         << QStringList{"printer-warning"} << "warning - printer warning" << true;
     QTest::newRow("unknown status code")
-        << Decoded(7, {}, {0x2200}, -1) << alive << qint64(-1) << "warning"
+        << DecodedReport(7, {}, {0x2200}, -1) << alive << qint64(-1) << "warning"
         << QStringList{"other-warning", "unknown-status"}
         << "warning - printer warning 0x2200, unknown printer "
            "status 7"
         << true;
     QTest::newRow("toner value beyond 100 is no level")
-        << Decoded(1, {}, {}, 300) << alive << qint64(-1) << "ready" << QStringList() << "ready"
-        << false;
+        << DecodedReport(1, {}, {}, 300) << alive << qint64(-1) << "ready" << QStringList()
+        << "ready" << false;
     QTest::newRow("listed just now, no file yet")
         << WithFile(StatusFileState::Missing) << alive << qint64(5000) << "no-status"
         << QStringList() << "no status - waiting for the first reply" << true;
@@ -107,11 +93,11 @@ void TestPrinterCondition::classify_data()
                                   << "no status - status file is empty (no reply: USB time-out)"
                                   << true;
     QTest::newRow("stale service hides a jam")
-        << Decoded(3, {0x110D}, {}, 80) << int(ServiceState::Stale) << qint64(60000) << "unknown"
-        << QStringList() << "unknown - the service is not running" << true;
+        << DecodedReport(3, {0x110D}, {}, 80) << int(ServiceState::Stale) << qint64(60000)
+        << "unknown" << QStringList() << "unknown - the service is not running" << true;
     QTest::newRow("no heartbeat hides ready")
-        << Decoded(1, {}, {}, 80) << int(ServiceState::NotRunning) << qint64(60000) << "unknown"
-        << QStringList() << "unknown - the service is not running" << true;
+        << DecodedReport(1, {}, {}, 80) << int(ServiceState::NotRunning) << qint64(60000)
+        << "unknown" << QStringList() << "unknown - the service is not running" << true;
 }
 
 void TestPrinterCondition::classify()
