@@ -23,12 +23,18 @@ struct stNamedError
 // clear a jam or change the toner is a cover in the PWG's sense ("door-open" is for doors, as
 // of a large machine's cabinet).
 const stNamedError c_stNamedErrorList[] = {
-    {ERROR_STATUS_6, "paper-out", "media-empty-error", "paper out", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_10, "jam", "media-jam-error", "paper jam", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_11, "jam", "media-jam-error", "paper jam", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_13, "cover-open", "cover-open-error", "cover open", SEVERITY_STOPS_PRINTING},
-    {ERROR_STATUS_30, "toner-low", "toner-low-warning", "toner low", SEVERITY_WARNING},
-    {ERROR_STATUS_31, "toner-empty", "toner-empty-error", "toner empty", SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_6, ReplyCondition::PAPER_OUT_KEY, "media-empty-error", "paper out",
+     SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_10, ReplyCondition::JAM_KEY, "media-jam-error", "paper jam",
+     SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_11, ReplyCondition::JAM_KEY, "media-jam-error", "paper jam",
+     SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_13, ReplyCondition::COVER_OPEN_KEY, "cover-open-error", "cover open",
+     SEVERITY_STOPS_PRINTING},
+    {ERROR_STATUS_30, ReplyCondition::TONER_LOW_KEY, "toner-low-warning", "toner low",
+     SEVERITY_WARNING},
+    {ERROR_STATUS_31, ReplyCondition::TONER_EMPTY_KEY, "toner-empty-error", "toner empty",
+     SEVERITY_STOPS_PRINTING},
 };
 
 const char* const OTHER_ERROR_REASON = "other-error";
@@ -42,10 +48,17 @@ std::string Hex4(std::uint64_t code)
     return text;
 }
 
+// A code of an error list without a name of its own: each such code is a condition of its own.
+bool IsOther(const char* key)
+{
+    return std::strcmp(key, ReplyCondition::OTHER_ERROR_KEY) == 0 ||
+           std::strcmp(key, ReplyCondition::OTHER_WARNING_KEY) == 0;
+}
+
 // A code told by its number rather than a name.
 bool IsBare(const char* key)
 {
-    return std::strncmp(key, "other-", 6) == 0 || std::strcmp(key, "unknown-status") == 0;
+    return IsOther(key) || std::strcmp(key, ReplyCondition::UNKNOWN_STATUS_KEY) == 0;
 }
 
 } // namespace
@@ -64,12 +77,14 @@ ReplyCondition ReplyCondition::Classify(std::uint64_t statusCode,
 
     const bool busy = statusCode >= STATUS_CODE_BUSY_FIRST && statusCode <= STATUS_CODE_BUSY_LAST;
     if (statusCode == STATUS_CODE_ERROR && !result.HasStopping()) {
-        result.Add("printer-error", OTHER_ERROR_REASON, "printer error", SEVERITY_STOPS_PRINTING);
+        result.Add(ReplyCondition::PRINTER_ERROR_KEY, OTHER_ERROR_REASON, "printer error",
+                   SEVERITY_STOPS_PRINTING);
     } else if (statusCode == STATUS_CODE_WARNING && result.m_listConditions.empty()) {
-        result.Add("printer-warning", OTHER_WARNING_REASON, "printer warning", SEVERITY_WARNING);
+        result.Add(ReplyCondition::PRINTER_WARNING_KEY, OTHER_WARNING_REASON, "printer warning",
+                   SEVERITY_WARNING);
     } else if (statusCode != STATUS_CODE_IDLE && statusCode != STATUS_CODE_READY &&
                statusCode != STATUS_CODE_WARNING && statusCode != STATUS_CODE_ERROR && !busy) {
-        result.Add("unknown-status", OTHER_WARNING_REASON,
+        result.Add(ReplyCondition::UNKNOWN_STATUS_KEY, OTHER_WARNING_REASON,
                    "unknown printer status " + std::to_string(statusCode), SEVERITY_WARNING);
     }
 
@@ -126,11 +141,11 @@ void ReplyCondition::AddErrorCode(std::uint64_t code, int list)
     // The printer puts what stops it into its first list and what it can print through into its
     // second.
     if (list == 1) {
-        Add("other-error", OTHER_ERROR_REASON, "printer error " + Hex4(code),
+        Add(ReplyCondition::OTHER_ERROR_KEY, OTHER_ERROR_REASON, "printer error " + Hex4(code),
             SEVERITY_STOPS_PRINTING, true, code);
     } else {
-        Add("other-warning", OTHER_WARNING_REASON, "printer warning " + Hex4(code),
-            SEVERITY_WARNING, true, code);
+        Add(ReplyCondition::OTHER_WARNING_KEY, OTHER_WARNING_REASON,
+            "printer warning " + Hex4(code), SEVERITY_WARNING, true, code);
     }
 }
 
@@ -139,8 +154,7 @@ void ReplyCondition::Add(const char* key, const char* ippReason, const std::stri
 {
     // A printer may report one condition under several codes, or one code in both lists.
     for (const stReplyCondition& existing : m_listConditions) {
-        if (existing.strText == text ||
-            (std::strcmp(existing.pszKey, key) == 0 && std::strncmp(key, "other-", 6) != 0)) {
+        if (existing.strText == text || (std::strcmp(existing.pszKey, key) == 0 && !IsOther(key))) {
             return;
         }
     }

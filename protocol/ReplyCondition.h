@@ -54,6 +54,18 @@ public:
 
     static const char* SeverityKey(enConditionSeverity severity); // "stops-printing", "warning"
 
+    // The conditions' keys (stReplyCondition::pszKey), the words every reader tells them by.
+    static constexpr const char* PAPER_OUT_KEY = "paper-out";
+    static constexpr const char* JAM_KEY = "jam";
+    static constexpr const char* COVER_OPEN_KEY = "cover-open";
+    static constexpr const char* TONER_EMPTY_KEY = "toner-empty";
+    static constexpr const char* TONER_LOW_KEY = "toner-low";
+    static constexpr const char* OTHER_ERROR_KEY = "other-error";
+    static constexpr const char* OTHER_WARNING_KEY = "other-warning";
+    static constexpr const char* PRINTER_ERROR_KEY = "printer-error";
+    static constexpr const char* PRINTER_WARNING_KEY = "printer-warning";
+    static constexpr const char* UNKNOWN_STATUS_KEY = "unknown-status";
+
     // A printer that stopped answering: no reply carries this condition, the one who gave up
     // on the printer adds it.
     static constexpr const char* UNREACHABLE_KEY = "unreachable";

@@ -17,8 +17,11 @@ struct stPhrase
     const char* pszWords;
 };
 const stPhrase c_stPhraseList[] = {
-    {"paper-out", "paper out"},     {"jam", "paper jam"},       {"cover-open", "cover open"},
-    {"toner-empty", "toner empty"}, {"toner-low", "toner low"},
+    {ReplyCondition::PAPER_OUT_KEY, "paper out"},
+    {ReplyCondition::JAM_KEY, "paper jam"},
+    {ReplyCondition::COVER_OPEN_KEY, "cover open"},
+    {ReplyCondition::TONER_EMPTY_KEY, "toner empty"},
+    {ReplyCondition::TONER_LOW_KEY, "toner low"},
 };
 const char* const UNREACHABLE_WORDS = "not answering";
 
@@ -51,7 +54,7 @@ stPrinterReasons PrinterReasons::FromReply(const stStatusReply& reply)
                 phrase = QLatin1String(named.pszWords);
             }
         }
-        if (tonerKnown && std::strcmp(condition.pszKey, "toner-low") == 0) {
+        if (tonerKnown && std::strcmp(condition.pszKey, ReplyCondition::TONER_LOW_KEY) == 0) {
             phrase += QStringLiteral(" (%1 %)").arg(toner->ulValue);
         }
         phrases.append(phrase);

@@ -24,19 +24,19 @@ stNotifyCondition NotifyWording::Condition(const stCondition& condition, int ton
         out.strLogWords = QString::fromUtf8(words);
     };
     const QString& key = condition.strKey;
-    if (key == QLatin1String("paper-out")) {
+    if (key == QLatin1String(ReplyCondition::PAPER_OUT_KEY)) {
         happened(QT_TR_NOOP("paper out"));
         out.strDetail = tr("Paper out, code %1: load paper.").arg(code);
-    } else if (key == QLatin1String("jam")) {
+    } else if (key == QLatin1String(ReplyCondition::JAM_KEY)) {
         happened(QT_TR_NOOP("paper jam"));
         out.strDetail = tr("Paper jam, code %1: remove the jammed paper.").arg(code);
-    } else if (key == QLatin1String("cover-open")) {
+    } else if (key == QLatin1String(ReplyCondition::COVER_OPEN_KEY)) {
         happened(QT_TR_NOOP("cover open"));
         out.strDetail = tr("Cover open, code %1: close the printer's cover.").arg(code);
-    } else if (key == QLatin1String("toner-empty")) {
+    } else if (key == QLatin1String(ReplyCondition::TONER_EMPTY_KEY)) {
         happened(QT_TR_NOOP("toner empty"));
         out.strDetail = tr("Toner empty, code %1: put in a new toner cartridge.").arg(code);
-    } else if (key == QLatin1String("toner-low")) {
+    } else if (key == QLatin1String(ReplyCondition::TONER_LOW_KEY)) {
         happened(QT_TR_NOOP("toner low"));
         out.strName = out.strWords;
         if (tonerPercent >= 0) {
@@ -45,19 +45,19 @@ stNotifyCondition NotifyWording::Condition(const stCondition& condition, int ton
             out.strLogWords = out.strLogWords.arg(tonerPercent);
         }
         out.strDetail = tr("Toner low, code %1: have a new toner cartridge at hand.").arg(code);
-    } else if (key == QLatin1String("other-error")) {
+    } else if (key == QLatin1String(ReplyCondition::OTHER_ERROR_KEY)) {
         happened(QT_TR_NOOP("printer error"));
         out.strDetail = tr("Another error, code %1: see the printer's panel.").arg(code);
-    } else if (key == QLatin1String("other-warning")) {
+    } else if (key == QLatin1String(ReplyCondition::OTHER_WARNING_KEY)) {
         happened(QT_TR_NOOP("printer warning"));
         out.strDetail = tr("Another warning, code %1: see the printer's panel.").arg(code);
-    } else if (key == QLatin1String("printer-error")) {
+    } else if (key == QLatin1String(ReplyCondition::PRINTER_ERROR_KEY)) {
         happened(QT_TR_NOOP("printer error"));
         out.strDetail = tr("The printer reports an error without a code: see its panel.");
-    } else if (key == QLatin1String("printer-warning")) {
+    } else if (key == QLatin1String(ReplyCondition::PRINTER_WARNING_KEY)) {
         happened(QT_TR_NOOP("printer warning"));
         out.strDetail = tr("The printer reports a warning without a code: see its panel.");
-    } else if (key == QLatin1String("unknown-status")) {
+    } else if (key == QLatin1String(ReplyCondition::UNKNOWN_STATUS_KEY)) {
         happened(QT_TR_NOOP("unknown status"));
         out.strDetail = tr("Status %1, which this program does not know: see the printer's panel.")
                             .arg(condition.ulCode);

@@ -132,32 +132,32 @@ QString PrinterCondition::ConditionText(const stCondition& condition)
 {
     const QString code = StatusFormatter::Hex(condition.ulCode, 4);
     const QString& key = condition.strKey;
-    if (key == QLatin1String("unknown-status")) {
+    if (key == QLatin1String(ReplyCondition::UNKNOWN_STATUS_KEY)) {
         return tr("unknown printer status %1").arg(condition.ulCode);
     }
     if (key == QLatin1String(ReplyCondition::UNREACHABLE_KEY)) {
         return tr("not answering");
     }
     if (!condition.bHasCode) {
-        if (key == QLatin1String("printer-error")) {
+        if (key == QLatin1String(ReplyCondition::PRINTER_ERROR_KEY)) {
             return tr("printer error");
         }
-        if (key == QLatin1String("printer-warning")) {
+        if (key == QLatin1String(ReplyCondition::PRINTER_WARNING_KEY)) {
             return tr("printer warning");
         }
-    } else if (key == QLatin1String("paper-out")) {
+    } else if (key == QLatin1String(ReplyCondition::PAPER_OUT_KEY)) {
         return tr("paper out (%1)").arg(code);
-    } else if (key == QLatin1String("jam")) {
+    } else if (key == QLatin1String(ReplyCondition::JAM_KEY)) {
         return tr("paper jam (%1)").arg(code);
-    } else if (key == QLatin1String("cover-open")) {
+    } else if (key == QLatin1String(ReplyCondition::COVER_OPEN_KEY)) {
         return tr("cover open (%1)").arg(code);
-    } else if (key == QLatin1String("toner-empty")) {
+    } else if (key == QLatin1String(ReplyCondition::TONER_EMPTY_KEY)) {
         return tr("toner empty (%1)").arg(code);
-    } else if (key == QLatin1String("toner-low")) {
+    } else if (key == QLatin1String(ReplyCondition::TONER_LOW_KEY)) {
         return tr("toner low (%1)").arg(code);
-    } else if (key == QLatin1String("other-error")) {
+    } else if (key == QLatin1String(ReplyCondition::OTHER_ERROR_KEY)) {
         return tr("printer error %1").arg(code);
-    } else if (key == QLatin1String("other-warning")) {
+    } else if (key == QLatin1String(ReplyCondition::OTHER_WARNING_KEY)) {
         return tr("printer warning %1").arg(code);
     }
     return condition.strText;
