@@ -443,8 +443,7 @@ CupsClient::enChange CupsClient::CreateSubscription(const QString& recipient,
             ippFindAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER);
         id = attr ? ippGetInteger(attr, 0) : 0;
         // cupsd answers a refused subscription in its subscription group, not in the status.
-        ipp_attribute_t* status =
-            ippFindAttribute(response, "notify-status-code", IPP_TAG_ENUM);
+        ipp_attribute_t* status = ippFindAttribute(response, "notify-status-code", IPP_TAG_ENUM);
         if (id <= 0 || (status && ippGetInteger(status, 0) > IPP_STATUS_OK_EVENTS_COMPLETE)) {
             outcome = CHANGE_REFUSED;
             id = 0;

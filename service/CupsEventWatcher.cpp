@@ -24,12 +24,12 @@ namespace {
 const QStringList& SubscribedEvents()
 {
     static const QStringList events = {
-        QStringLiteral("job-created"),       QStringLiteral("job-completed"),
-        QStringLiteral("job-state-changed"), QStringLiteral("job-stopped"),
+        QStringLiteral("job-created"),        QStringLiteral("job-completed"),
+        QStringLiteral("job-state-changed"),  QStringLiteral("job-stopped"),
         QStringLiteral("job-config-changed"), QStringLiteral("printer-state-changed"),
-        QStringLiteral("printer-added"),     QStringLiteral("printer-deleted"),
-        QStringLiteral("printer-modified"),  QStringLiteral("server-started"),
-        QStringLiteral("server-stopped"),    QStringLiteral("server-restarted")};
+        QStringLiteral("printer-added"),      QStringLiteral("printer-deleted"),
+        QStringLiteral("printer-modified"),   QStringLiteral("server-started"),
+        QStringLiteral("server-stopped"),     QStringLiteral("server-restarted")};
     return events;
 }
 
@@ -159,8 +159,8 @@ void CupsEventWatcher::Unsure(const QString& why, int retryMs)
     m_eState = STATE_UNSURE;
     m_llRetryAt = NowMs() + retryMs;
     if (why != m_strTold) {
-        ORVO_LOG(QStringLiteral("not told of changes in CUPS (%1): asking CUPS on every pass")
-                     .arg(why));
+        ORVO_LOG(
+            QStringLiteral("not told of changes in CUPS (%1): asking CUPS on every pass").arg(why));
         m_strTold = why;
     }
 }
@@ -329,8 +329,8 @@ void CupsEventWatcher::Run()
             // Waits below for the retry.
         } else if (m_iSocket < 0 && !OpenDoorbell()) {
             Unsure(QStringLiteral("cannot listen at ") +
-                       QLatin1String(stDoorbellMessage::SOCKET_PATH) +
-                       QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno)),
+                       QLatin1String(stDoorbellMessage::SOCKET_PATH) + QStringLiteral(": ") +
+                       QString::fromLocal8Bit(std::strerror(errno)),
                    RETRY_REFUSED_MS);
         } else if (m_eState == STATE_UNSURE && now >= m_llRetryAt) {
             Subscribe(cups);

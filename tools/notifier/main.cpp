@@ -55,8 +55,8 @@ int main()
     const int bell = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    static_assert(sizeof(address.sun_path) > std::char_traits<char>::length(
-                                                  stDoorbellMessage::SOCKET_PATH),
+    static_assert(sizeof(address.sun_path) >
+                      std::char_traits<char>::length(stDoorbellMessage::SOCKET_PATH),
                   "socket path too long");
     std::strcpy(address.sun_path, stDoorbellMessage::SOCKET_PATH);
 
