@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -146,7 +147,51 @@ bool CupsEventWatcher::OpenDoorbell()
         return false;
     }
     m_iSocket = fd;
+    // A socket removed or changed under the running service (its runtime directory cleaned, a
+    // changed mode) would silence the doorbell without a word: the watcher must hear of that
+    // too, and listen anew.
+    if (m_iDirWatch < 0) {
+        m_iDirWatch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        if (m_iDirWatch >= 0 &&
+            inotify_add_watch(m_iDirWatch, dir.constData(),
+                              IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_ATTRIB |
+                                  IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+            close(m_iDirWatch);
+            m_iDirWatch = -1;
+        }
+    }
     return true;
+}
+
+bool CupsEventWatcher::DoorbellChanged()
+{
+    const QByteArray name =
+        QByteArray(stDoorbellMessage::SOCKET_PATH)
+            .mid(QByteArray(stDoorbellMessage::SOCKET_PATH).lastIndexOf('/') + 1);
+    bool changed = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(m_iDirWatch, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+            inotify_event event;
+            std::memcpy(&event, buffer + at, sizeof event);
+            const ssize_t size = static_cast<ssize_t>(sizeof event + event.len);
+            if (at + size > got) {
+                break;
+            }
+            const char* eventName = buffer + at + sizeof event;
+            if ((event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) ||
+                (event.len > static_cast<std::uint32_t>(name.size()) &&
+                 std::strncmp(eventName, name.constData(), event.len) == 0)) {
+                changed = true;
+            }
+            at += size;
+        }
+    }
+    return changed;
 }
 
 void CupsEventWatcher::Unsure(const QString& why, int retryMs)
@@ -356,8 +401,20 @@ void CupsEventWatcher::Run()
             until = m_llRenewAt;
         }
         const std::int64_t wait = std::max<std::int64_t>(0, until - NowMs());
-        pollfd fds[2] = {{m_iSocket, POLLIN, 0}, {m_iWakePipe[0], POLLIN, 0}};
-        if (poll(fds, 2, static_cast<int>(std::min<std::int64_t>(wait, RETRY_REFUSED_MS))) <= 0) {
+        pollfd fds[3] = {
+            {m_iSocket, POLLIN, 0}, {m_iWakePipe[0], POLLIN, 0}, {m_iDirWatch, POLLIN, 0}};
+        if (poll(fds, 3, static_cast<int>(std::min<std::int64_t>(wait, RETRY_REFUSED_MS))) <= 0) {
+            continue;
+        }
+        if ((fds[2].revents & POLLIN) && DoorbellChanged() && m_iSocket >= 0) {
+            close(m_iSocket);
+            m_iSocket = -1;
+            if (m_iDirWatch >= 0) {
+                // The directory itself may be new: watch it afresh.
+                close(m_iDirWatch);
+                m_iDirWatch = -1;
+            }
+            Unsure(QStringLiteral("the doorbell's socket was removed or changed"), 0);
             continue;
         }
         if (fds[1].revents & POLLIN) {
@@ -374,9 +431,12 @@ void CupsEventWatcher::Run()
         }
     }
 
-    // Nothing of the service may outlive it in CUPS.
+    // Nothing of the service may outlive it in CUPS, nor its socket in the runtime directory.
     if (m_iSubscription > 0) {
         cups.CancelSubscription(m_iSubscription);
+    }
+    if (m_iSocket >= 0) {
+        unlink(stDoorbellMessage::SOCKET_PATH);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -66,6 +66,8 @@ private:
 
     void Run();
     bool OpenDoorbell();
+    // Whether the directory watch saw the socket removed, replaced or changed.
+    bool DoorbellChanged();
     // Finds or makes our subscription and sends the proving request.
     void Subscribe(CupsClient& cups);
     void Receive();
@@ -102,6 +104,7 @@ private:
     QString m_strTold; // the reason last logged, empty while sure
     int m_iSocket = -1;
     int m_iWakePipe[2] = {-1, -1};
+    int m_iDirWatch = -1; // inotify on the socket's directory
     unsigned m_uLpUid = 0;
 
     std::thread m_thread;

@@ -223,6 +223,10 @@ bool tst_JobWatchShadow::Step(const QString& step)
         m_listOthers.clear();
         return true;
     }
+    if (verb == QLatin1String("unlink")) {
+        // The runtime directory cleaned under the running service.
+        return QFile::remove(QLatin1String(stDoorbellMessage::SOCKET_PATH));
+    }
     if (verb == QLatin1String("mute")) {
         // From the next subscription on, the notifier cupsd starts reads its events and never
         // rings, as one that cannot reach the socket would (a confined cupsd).
@@ -265,6 +269,7 @@ void tst_JobWatchShadow::sameDecisions_data()
     QTest::newRow("lease lost") << steps("print ShadowA,lease-lost,cancel ShadowA");
     QTest::newRow("all subscriptions taken")
         << steps("fill,lease-lost,print ShadowA,cancel ShadowA,free");
+    QTest::newRow("doorbell's socket removed") << steps("unlink,print ShadowA,cancel ShadowA");
     QTest::newRow("doorbell never rings")
         << steps("mute,lease-lost,print ShadowA,cancel ShadowA,complete ShadowA");
 }
