@@ -164,6 +164,13 @@ QString CupsClient::PrinterUri(const QString& queue)
     return QString::fromUtf8(uri);
 }
 
+bool CupsClient::SchedulerIsLocal()
+{
+    const char* server = cupsServer();
+    return server && (server[0] == '/' || !std::strcmp(server, "localhost") ||
+                      !std::strcmp(server, "127.0.0.1") || !std::strcmp(server, "::1"));
+}
+
 QString CupsClient::ServerUri()
 {
     char uri[HTTP_MAX_URI];

@@ -118,6 +118,9 @@ public:
     int ConnectCount() const { return m_iConnects; }
     // Whether this client keeps its connection between questions.
     bool KeepsConnection() const { return m_bKeeps; }
+    // Whether the scheduler runs on this machine (its local socket, or localhost): only then
+    // can its notifiers reach the service.
+    static bool SchedulerIsLocal();
     // Whether the last question asked in this process went unanswered (see enWhenSilent).
     static bool SchedulerSilent();
 

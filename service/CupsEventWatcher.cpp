@@ -223,6 +223,11 @@ void CupsEventWatcher::Subscribe(CupsClient& cups)
         m_llRetryAt = NowMs() + RETRY_MS;
         return;
     }
+    if (!CupsClient::SchedulerIsLocal()) {
+        Unsure(QStringLiteral("CUPS runs on another machine, whose notifiers cannot ring here"),
+               RETRY_LONGEST_MS);
+        return;
+    }
     QList<CupsClient::stSubscription> subscriptions;
     if (cups.GetSubscriptions(subscriptions) != CupsClient::CHANGE_DONE) {
         Unsure(QStringLiteral("CUPS does not answer"), RETRY_MS);
@@ -321,6 +326,7 @@ void CupsEventWatcher::Apply(const stDoorbellMessage& message)
     m_changed.notify_all();
     if (m_eState == STATE_PROVING) {
         m_eState = STATE_SURE;
+        m_iProofFailures = 0;
         if (!m_strTold.isEmpty()) {
             ORVO_LOG("told of changes in CUPS again");
             m_strTold.clear();
@@ -380,8 +386,14 @@ void CupsEventWatcher::Run()
         } else if (m_eState == STATE_UNSURE && now >= m_llRetryAt) {
             Subscribe(cups);
         } else if (m_eState == STATE_PROVING && now >= m_llProofUntil) {
+            // Each proof changes a queue (printers.conf is written again): a doorbell that stays
+            // broken is tried less and less often.
+            const int retry = m_iProofFailures >= 6
+                                  ? RETRY_LONGEST_MS
+                                  : std::min(RETRY_LONGEST_MS, RETRY_REFUSED_MS << m_iProofFailures);
+            ++m_iProofFailures;
             Unsure(QStringLiteral("the events of the subscription do not reach the service"),
-                   RETRY_REFUSED_MS);
+                   retry);
         } else if (m_eState == STATE_SURE && now >= m_llRenewAt) {
             const CupsClient::enChange renewed = cups.RenewSubscription(m_iSubscription, LEASE_S);
             if (renewed == CupsClient::CHANGE_DONE) {

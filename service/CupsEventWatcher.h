@@ -41,6 +41,9 @@ public:
     // After a refusal (all subscriptions taken) or a doorbell that did not ring: meanwhile every
     // question is asked anyway, so trying again costs more than it saves.
     static constexpr int RETRY_REFUSED_MS = 60000;
+    // A proof that does not ring is tried again after RETRY_REFUSED_MS, twice that, and so on up
+    // to this.
+    static constexpr int RETRY_LONGEST_MS = 3600 * 1000;
 
     static CupsEventWatcher& Instance();
     ~CupsEventWatcher();
@@ -98,6 +101,7 @@ private:
     int m_iSubscription = 0;
     int m_iNotifier = 0; // the notifier whose sequence numbers are followed
     int m_iSequence = 0;
+    int m_iProofFailures = 0; // in a row
     std::int64_t m_llRetryAt = 0;
     std::int64_t m_llProofUntil = 0;
     std::int64_t m_llRenewAt = 0;

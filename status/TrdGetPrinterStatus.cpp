@@ -191,8 +191,8 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
     stHeldPrinting& held = m_stHeldPrinting;
     if (!stamp || !held.bValid || held.uStamp != stamp || held.strName != info.strName) {
         bool answered = false;
-        held.bPrinting = m_cups.IsPrinting(info.strName, &answered);
-        held = {answered, info.strName, held.bPrinting, stamp};
+        const bool printing = m_cups.IsPrinting(info.strName, &answered);
+        held = {answered, info.strName, printing, stamp};
         if (!answered) {
             interval = INTERVAL_NET;
             return true;
