@@ -42,16 +42,10 @@ constexpr int WAIT_SLICE_MS = 500;
 
 CupsEventWatcher& CupsEventWatcher::Instance()
 {
-    static CupsEventWatcher watcher;
-    return watcher;
-}
-
-// The process ends with _exit(), which never gets here; a test that started the thread ends it.
-CupsEventWatcher::~CupsEventWatcher()
-{
-    if (m_thread.joinable()) {
-        m_thread.detach();
-    }
+    // Never destroyed: the workers may still wait on it while the process ends, and the service
+    // ends with _exit() anyway.
+    static CupsEventWatcher* const watcher = new CupsEventWatcher;
+    return *watcher;
 }
 
 std::int64_t CupsEventWatcher::NowMs()
@@ -444,11 +438,12 @@ void CupsEventWatcher::Run()
     }
 
     // Nothing of the service may outlive it in CUPS, nor its socket in the runtime directory.
-    if (m_iSubscription > 0) {
-        cups.CancelSubscription(m_iSubscription);
-    }
+    // The socket goes first: it costs nothing, while CUPS may take the rest of the time given.
     if (m_iSocket >= 0) {
         unlink(stDoorbellMessage::SOCKET_PATH);
+    }
+    if (m_iSubscription > 0) {
+        cups.CancelSubscription(m_iSubscription);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
