@@ -382,9 +382,10 @@ void CupsEventWatcher::Run()
         } else if (m_eState == STATE_PROVING && now >= m_llProofUntil) {
             // Each proof changes a queue (printers.conf is written again): a doorbell that stays
             // broken is tried less and less often.
-            const int retry = m_iProofFailures >= 6
-                                  ? RETRY_LONGEST_MS
-                                  : std::min(RETRY_LONGEST_MS, RETRY_REFUSED_MS << m_iProofFailures);
+            const int retry =
+                m_iProofFailures >= 6
+                    ? RETRY_LONGEST_MS
+                    : std::min(RETRY_LONGEST_MS, RETRY_REFUSED_MS << m_iProofFailures);
             ++m_iProofFailures;
             Unsure(QStringLiteral("the events of the subscription do not reach the service"),
                    retry);

@@ -31,8 +31,7 @@ void WriteEvent(int fd, int sequence)
                   sequence);
     ippAddString(event, IPP_TAG_EVENT_NOTIFICATION, IPP_TAG_KEYWORD, "notify-subscribed-event",
                  nullptr, "job-state-changed");
-    ippAddString(event, IPP_TAG_EVENT_NOTIFICATION, IPP_TAG_NAME, "printer-name", nullptr,
-                 "Burst");
+    ippAddString(event, IPP_TAG_EVENT_NOTIFICATION, IPP_TAG_NAME, "printer-name", nullptr, "Burst");
     ippWriteFile(fd, event);
     ippDelete(event);
 }
@@ -67,7 +66,8 @@ private:
             }
             char data[stDoorbellMessage::MAX_SIZE];
             const ssize_t got = recv(m_iSocket, data, sizeof data, MSG_DONTWAIT);
-            if (got > 0 && stDoorbellMessage::Decode(data, static_cast<std::size_t>(got), message)) {
+            if (got > 0 &&
+                stDoorbellMessage::Decode(data, static_cast<std::size_t>(got), message)) {
                 return true;
             }
         }
@@ -129,9 +129,10 @@ private slots:
             QCOMPARE(message.iSubscription, SUBSCRIPTION);
             sequences.append(message.iSequence);
         }
-        QVERIFY2(sequences.value(sequences.size() - 1) == BURST,
-                 qPrintable(QStringLiteral("the last event went missing; %1 rings")
-                                .arg(sequences.size())));
+        QVERIFY2(
+            sequences.value(sequences.size() - 1) == BURST,
+            qPrintable(
+                QStringLiteral("the last event went missing; %1 rings").arg(sequences.size())));
         QCOMPARE(sequences.value(0), 1);
 
         if (terminated) {

@@ -91,8 +91,7 @@ public:
             if (!m_bConnected) {
                 break;
             }
-            if (send(m_iFd, m_strKept.data(), m_strKept.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >=
-                0) {
+            if (send(m_iFd, m_strKept.data(), m_strKept.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
                 break;
             }
             if (errno == EAGAIN) {
