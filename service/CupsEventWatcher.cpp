@@ -79,7 +79,12 @@ void CupsEventWatcher::Finish(int timeoutMs)
         [[maybe_unused]] const ssize_t written = write(m_iWakePipe[1], "x", 1);
     }
     std::unique_lock<std::mutex> lock(m_finishMutex);
-    m_finished.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_bDone; });
+    if (m_finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return m_bDone; })) {
+        lock.unlock();
+        m_thread.join();
+    }
+    // Otherwise the thread is left to the process's end.
 }
 
 std::uint64_t CupsEventWatcher::QueueStamp(const QString& queue) const
