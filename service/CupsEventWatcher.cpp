@@ -42,16 +42,10 @@ constexpr int WAIT_SLICE_MS = 500;
 
 CupsEventWatcher& CupsEventWatcher::Instance()
 {
-    static CupsEventWatcher watcher;
-    return watcher;
-}
-
-// The process ends with _exit(), which never gets here; a test that started the thread ends it.
-CupsEventWatcher::~CupsEventWatcher()
-{
-    if (m_thread.joinable()) {
-        m_thread.detach();
-    }
+    // Never destroyed: the workers may still wait on it while the process ends, and the service
+    // ends with _exit() anyway.
+    static CupsEventWatcher* const watcher = new CupsEventWatcher;
+    return *watcher;
 }
 
 std::int64_t CupsEventWatcher::NowMs()
@@ -85,7 +79,12 @@ void CupsEventWatcher::Finish(int timeoutMs)
         [[maybe_unused]] const ssize_t written = write(m_iWakePipe[1], "x", 1);
     }
     std::unique_lock<std::mutex> lock(m_finishMutex);
-    m_finished.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_bDone; });
+    if (m_finished.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return m_bDone; })) {
+        lock.unlock();
+        m_thread.join();
+    }
+    // Otherwise the thread is left to the process's end.
 }
 
 std::uint64_t CupsEventWatcher::QueueStamp(const QString& queue) const
@@ -388,9 +387,10 @@ void CupsEventWatcher::Run()
         } else if (m_eState == STATE_PROVING && now >= m_llProofUntil) {
             // Each proof changes a queue (printers.conf is written again): a doorbell that stays
             // broken is tried less and less often.
-            const int retry = m_iProofFailures >= 6
-                                  ? RETRY_LONGEST_MS
-                                  : std::min(RETRY_LONGEST_MS, RETRY_REFUSED_MS << m_iProofFailures);
+            const int retry =
+                m_iProofFailures >= 6
+                    ? RETRY_LONGEST_MS
+                    : std::min(RETRY_LONGEST_MS, RETRY_REFUSED_MS << m_iProofFailures);
             ++m_iProofFailures;
             Unsure(QStringLiteral("the events of the subscription do not reach the service"),
                    retry);
@@ -444,11 +444,12 @@ void CupsEventWatcher::Run()
     }
 
     // Nothing of the service may outlive it in CUPS, nor its socket in the runtime directory.
-    if (m_iSubscription > 0) {
-        cups.CancelSubscription(m_iSubscription);
-    }
+    // The socket goes first: it costs nothing, while CUPS may take the rest of the time given.
     if (m_iSocket >= 0) {
         unlink(stDoorbellMessage::SOCKET_PATH);
+    }
+    if (m_iSubscription > 0) {
+        cups.CancelSubscription(m_iSubscription);
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -46,7 +46,6 @@ public:
     static constexpr int RETRY_LONGEST_MS = 3600 * 1000;
 
     static CupsEventWatcher& Instance();
-    ~CupsEventWatcher();
     CupsEventWatcher(const CupsEventWatcher&) = delete;
     CupsEventWatcher& operator=(const CupsEventWatcher&) = delete;
 

@@ -374,9 +374,10 @@ state=$(prop $svc ActiveState)
 [ "$state" = inactive ] && [[ $(alerts OrvoNet) != *media-empty-error* ]]
 check "systemctl stop takes the service's reasons back" $? "$state, alerts: $(alerts OrvoNet)"
 # Cancelling the subscription closes the notifier's input, and it ends.
-until_ct 10 "! pgrep -f /usr/lib/cups/notifier/orvo >/dev/null && ! test -e /run/orvo-statusd/doorbell"
+# (-u lp: the shell that runs the condition has the path in its own command line.)
+until_ct 10 "! pgrep -u lp -f /usr/lib/cups/notifier/orvo >/dev/null && ! test -e /run/orvo-statusd/doorbell"
 check "systemctl stop cancels the service's subscription" $? \
-    "$(in_ct pgrep -af notifier 2>&1 | tr '\n' ' ')"
+    "$(in_ct pgrep -u lp -af notifier 2>&1 | tr '\n' ' ') $(in_ct ls /run/orvo-statusd/ 2>&1 | tr '\n' ' ')"
 # cupsd saves printers.conf about 30 s after that change, and the path unit fires on it.
 until_ct 60 "[ \"\$(systemctl show -P Result $svc)\" = exec-condition ] &&
     [ \"\$(systemctl show -P ActiveState $svc)\" = inactive ]"
