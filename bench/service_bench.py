@@ -24,13 +24,8 @@ import sys
 import threading
 import time
 
-SRC, BUILD, OUT = sys.argv[1], sys.argv[2], sys.argv[3]
-QUICK = "--quick" in sys.argv[4:]
-SIM = os.path.join(SRC, "tests/doubles/printersim/orvo-printer-sim")
-USBSIM = os.path.join(BUILD, "tests/doubles/usbsim/orvo-usb-sim")
-SERVICE = os.path.join(BUILD, "orvo-statusd")
-BENCH_DISCOVERY = os.path.join(BUILD, "bench/bench_discovery")
-BENCH_QUESTIONS = os.path.join(BUILD, "bench/bench_cups_questions")
+SRC = BUILD = OUT = SIM = USBSIM = SERVICE = BENCH_DISCOVERY = BENCH_QUESTIONS = None
+QUICK = False
 # The test environment's usb backend reads its controls here (backends get no environment).
 USB_CTL = "/run/orvo-testenv"
 HISTORIES = [0, 100, 500]
@@ -40,9 +35,22 @@ TICK = os.sysconf("SC_CLK_TCK")
 MODEL = "Q7020DN"
 USER = os.path.basename(os.path.expanduser("~").rstrip("/")) or ""
 
-WINDOW_S = 8 if QUICK else 20
-WARMUP_S = 3 if QUICK else 5
-CHANGES = 10 if QUICK else 50
+WINDOW_S = WARMUP_S = CHANGES = None
+
+
+def configure(src, build, out_path, quick):
+    """Sets the paths and the pace; other benchmarks that import these helpers call it too."""
+    global SRC, BUILD, OUT, QUICK, SIM, USBSIM, SERVICE, BENCH_DISCOVERY, BENCH_QUESTIONS
+    global WINDOW_S, WARMUP_S, CHANGES
+    SRC, BUILD, OUT, QUICK = src, build, out_path, quick
+    SIM = os.path.join(SRC, "tests/doubles/printersim/orvo-printer-sim")
+    USBSIM = os.path.join(BUILD, "tests/doubles/usbsim/orvo-usb-sim")
+    SERVICE = os.path.join(BUILD, "daemon/orvo-statusd")
+    BENCH_DISCOVERY = os.path.join(BUILD, "bench/bench_discovery")
+    BENCH_QUESTIONS = os.path.join(BUILD, "bench/bench_cups_questions")
+    WINDOW_S = 8 if QUICK else 20
+    WARMUP_S = 3 if QUICK else 5
+    CHANGES = 10 if QUICK else 50
 
 report = []
 
@@ -464,6 +472,7 @@ def freshness(watch):
         out(f"| {kind} | {percentile(lat, 50):.3f} s | {percentile(lat, 90):.3f} s | "
             f"{percentile(lat, 99):.3f} s | {max(lat):.3f} s | <= {goal} s |")
     out()
+    return results
 
 
 # ---------------------------------------------------------------------------------------------
@@ -797,6 +806,7 @@ def discovery():
 
 
 def main():
+    configure(sys.argv[1], sys.argv[2], sys.argv[3], "--quick" in sys.argv[4:])
     os.makedirs(WORK, exist_ok=True)
     watch_dir = CFG.rstrip("/")
     os.makedirs(watch_dir, exist_ok=True)

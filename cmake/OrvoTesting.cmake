@@ -16,10 +16,13 @@ function(orvo_add_qtest name)
         ORVO_BINARY_DIR="${PROJECT_BINARY_DIR}"
         ORVO_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
     if(T_IN_TESTENV)
-        # End-to-end tests start the real service binary.
-        add_dependencies(${name} orvo-statusd)
+        # End-to-end tests start the real service binary, whose CUPS notifier the private
+        # scheduler runs.
+        add_dependencies(${name} orvo-statusd orvo-cups-notifier)
         add_test(NAME ${name}
-                 COMMAND ${PROJECT_SOURCE_DIR}/scripts/testenv/orvo-testenv -- $<TARGET_FILE:${name}>)
+                 COMMAND ${CMAKE_COMMAND} -E env
+                         ORVO_TESTENV_NOTIFIER=$<TARGET_FILE:orvo-cups-notifier>
+                         ${PROJECT_SOURCE_DIR}/scripts/testenv/orvo-testenv -- $<TARGET_FILE:${name}>)
     else()
         add_test(NAME ${name} COMMAND ${name})
     endif()
@@ -57,5 +60,5 @@ function(orvo_finish_tests)
         add_dependencies(orvo_threaded_tests ${threaded})
     endif()
     # End-to-end tests start the real service binary.
-    add_dependencies(orvo_threaded_tests orvo-statusd)
+    add_dependencies(orvo_threaded_tests orvo-statusd orvo-cups-notifier)
 endfunction()

@@ -1,5 +1,6 @@
 #include "devices/TrdDeviceManage.h"
 #include "generated/OrvoVersion.h"
+#include "service/CupsEventWatcher.h"
 #include "service/CupsReasonPublisher.h"
 #include "service/FixedPaths.h"
 #include "service/InstanceGuard.h"
@@ -88,7 +89,7 @@ void HandleStopSignals()
         while (read(s_iStopPipe[0], &byte, 1) < 0 && errno == EINTR) {
         }
         ORVO_LOG("stopped by a signal, end service");
-        TrdDeviceManage::FinishReasons();
+        TrdDeviceManage::FinishInCups();
         std::fflush(nullptr);
         _exit(EXIT_DONE);
     }).detach();
@@ -129,6 +130,7 @@ int main(int argc, char* argv[])
 #endif
     ORVO_LOG("Start service, enable log");
     CupsReasonPublisher::Instance().Start();
+    CupsEventWatcher::Instance().Start();
     HandleStopSignals();
 
     auto* printers = new QList<stPrinterManager>();

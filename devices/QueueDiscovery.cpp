@@ -1,6 +1,7 @@
 #include "devices/QueueDiscovery.h"
 
 #include "devices/DeviceUri.h"
+#include "service/CupsEventWatcher.h"
 #include "service/FixedPaths.h"
 #include "service/PpdModelReader.h"
 #include "service/QueueNameCheck.h"
@@ -13,9 +14,17 @@ QueueDiscovery::QueueDiscovery() : m_pCodec(QTextCodec::codecForName("utf-8")) {
 
 QList<stPrinterInfo> QueueDiscovery::GetPrinterInfo(bool driverCheck)
 {
-    QList<CupsClient::stQueue> queues;
-    m_bDiscoveryAnswered = m_cups.GetQueues(queues);
-    return SelectQueues(queues, driverCheck);
+    // The last list holds until an event tells of a queue added, deleted or changed (its
+    // device URI or PPD); the PPDs are read every time all the same, as before.
+    const std::uint64_t stamp = CupsEventWatcher::Instance().ListStamp();
+    if (!stamp || !m_bQueuesHeld || stamp != m_uQueuesStamp) {
+        m_bDiscoveryAnswered = m_cups.GetQueues(m_listQueues);
+        m_bQueuesHeld = m_bDiscoveryAnswered;
+        m_uQueuesStamp = stamp;
+    } else {
+        m_bDiscoveryAnswered = true;
+    }
+    return SelectQueues(m_listQueues, driverCheck);
 }
 
 QList<stPrinterInfo> QueueDiscovery::SelectQueues(const QList<CupsClient::stQueue>& queues,

@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QString>
 
+#include <cstdint>
+
 class QTextCodec;
 
 // Discovery: which of the queues CUPS has are USB or socket queues, and with the driver check
@@ -36,6 +38,10 @@ private:
     bool FindModelByBytes(const QByteArray& name, QString& model);
 
     CupsClient m_cups; // this thread's connection to the scheduler
+    // CUPS' last answered list of queues, and the event watcher's stamp when it was asked.
+    QList<CupsClient::stQueue> m_listQueues;
+    bool m_bQueuesHeld = false;
+    std::uint64_t m_uQueuesStamp = 0;
     QTextCodec* m_pCodec = nullptr;
     bool m_bDiscoveryAnswered = true;
     // The queues of ours that cannot be watched and are already in the log, as CUPS names them.

@@ -2,6 +2,7 @@
 
 #include "devices/PrinterListFile.h"
 #include "devices/QueueCreator.h"
+#include "service/CupsEventWatcher.h"
 #include "service/CupsReasonPublisher.h"
 #include "service/FixedPaths.h"
 #include "service/PublishedFiles.h"
@@ -185,7 +186,7 @@ void TrdDeviceManage::TellCupsAnswers(bool answers)
     // of static objects (the list lock, the fixed paths, Qt's globals) under their feet; _exit()
     // ends every thread at once without touching them. Only stdio buffers need flushing first;
     // every file of the service is closed after each use.
-    FinishReasons();
+    FinishInCups();
     std::fflush(nullptr);
     _exit(0);
 }
@@ -197,13 +198,16 @@ void TrdDeviceManage::WatchReasons(const QList<stPrinterInfo>& list)
         names.append(info.strName);
     }
     CupsReasonPublisher::Instance().Watch(names);
+    CupsEventWatcher::Instance().Watch(names);
 }
 
-void TrdDeviceManage::FinishReasons()
+void TrdDeviceManage::FinishInCups()
 {
     // Nothing the service set may outlive it in CUPS. A scheduler that does not answer in time
-    // keeps them until the next start takes them back.
+    // keeps the reasons until the next start takes them back, and the subscription until the
+    // next start takes it over or its lease ends.
     CupsReasonPublisher::Instance().Finish(FINISH_REASONS_MS);
+    CupsEventWatcher::Instance().Finish(FINISH_SUBSCRIPTION_MS);
 }
 
 QList<stPrinterInfo> TrdDeviceManage::GetPrinterInfo(bool driverCheck)

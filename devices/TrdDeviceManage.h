@@ -27,6 +27,7 @@ public:
     static constexpr int MAX_EMPTY_CYCLES = 3; // the next empty cycle ends the process
     // How long the end of the process waits for CUPS to take back the service's state reasons.
     static constexpr int FINISH_REASONS_MS = 3000;
+    static constexpr int FINISH_SUBSCRIPTION_MS = 2000;
     // RunOneCycle's answer when the process is to end.
     static constexpr int CYCLE_END_PROCESS = -1;
 
@@ -81,9 +82,9 @@ public slots:
     void SlotThreadQuit();
 
 public:
-    // The end of the process, whatever ends it: the state reasons the service set in CUPS go
-    // first. Safe from any thread.
-    static void FinishReasons();
+    // The end of the process, whatever ends it: the state reasons the service set in CUPS and
+    // its event subscription go first. Safe from any thread.
+    static void FinishInCups();
 
 private:
     // The half of RunOneCycle after an answered discovery: the empty-cycle rule, and on a change

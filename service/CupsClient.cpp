@@ -164,6 +164,21 @@ QString CupsClient::PrinterUri(const QString& queue)
     return QString::fromUtf8(uri);
 }
 
+bool CupsClient::SchedulerIsLocal()
+{
+    const char* server = cupsServer();
+    return server && (server[0] == '/' || !std::strcmp(server, "localhost") ||
+                      !std::strcmp(server, "127.0.0.1") || !std::strcmp(server, "::1"));
+}
+
+QString CupsClient::ServerUri()
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                    "/");
+    return QString::fromUtf8(uri);
+}
+
 ipp_t* CupsClient::Ask(ipp_t* request, bool* answered, const char* resource)
 {
     if (answered) {
@@ -406,4 +421,124 @@ CupsClient::enChange CupsClient::SetStateReasons(const QString& queue, const QSt
         ippDelete(response);
     }
     return outcome;
+}
+
+CupsClient::enChange CupsClient::CreateSubscription(const QString& recipient,
+                                                    const QStringList& events, int leaseSeconds,
+                                                    int& id, QString* why)
+{
+    id = 0;
+    QList<QByteArray> keywords;
+    for (const QString& event : events) {
+        keywords.append(event.toUtf8());
+    }
+    std::vector<const char*> values;
+    for (const QByteArray& keyword : keywords) {
+        values.push_back(keyword.constData());
+    }
+    ipp_t* request = NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, ServerUri());
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_URI, "notify-recipient-uri", nullptr,
+                 recipient.toUtf8().constData());
+    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
+                  int(values.size()), nullptr, values.data());
+    ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  leaseSeconds);
+    ipp_t* response = Ask(request, nullptr);
+    enChange outcome = Outcome(response);
+    if (outcome == CHANGE_DONE) {
+        ipp_attribute_t* attr =
+            ippFindAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER);
+        id = attr ? ippGetInteger(attr, 0) : 0;
+        // cupsd answers a refused subscription in its subscription group, not in the status.
+        ipp_attribute_t* status = ippFindAttribute(response, "notify-status-code", IPP_TAG_ENUM);
+        if (id <= 0 || (status && ippGetInteger(status, 0) > IPP_STATUS_OK_EVENTS_COMPLETE)) {
+            outcome = CHANGE_REFUSED;
+            id = 0;
+        }
+    }
+    if (why && outcome != CHANGE_DONE) {
+        *why = QString::fromUtf8(cupsLastErrorString());
+    }
+    if (response) {
+        ippDelete(response);
+    }
+    return outcome;
+}
+
+CupsClient::enChange CupsClient::GetSubscriptions(QList<stSubscription>& subscriptions)
+{
+    subscriptions.clear();
+    static const char* const attributes[] = {"notify-subscription-id", "notify-recipient-uri"};
+    ipp_t* request = NewRequest(IPP_OP_GET_SUBSCRIPTIONS, ServerUri());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  int(std::size(attributes)), nullptr, attributes);
+    ipp_t* response = Ask(request, nullptr);
+    const enChange outcome = Outcome(response);
+    if (outcome == CHANGE_DONE) {
+        for (ipp_attribute_t* attr =
+                 NextGroup(response, ippFirstAttribute(response), IPP_TAG_SUBSCRIPTION);
+             attr; attr = NextGroup(response, attr, IPP_TAG_SUBSCRIPTION)) {
+            stSubscription subscription;
+            for (; attr && ippGetGroupTag(attr) == IPP_TAG_SUBSCRIPTION;
+                 attr = ippNextAttribute(response)) {
+                const char* name = ippGetName(attr);
+                if (name && !std::strcmp(name, "notify-subscription-id") &&
+                    ippGetValueTag(attr) == IPP_TAG_INTEGER) {
+                    subscription.iId = ippGetInteger(attr, 0);
+                } else if (name && !std::strcmp(name, "notify-recipient-uri")) {
+                    subscription.strRecipient = Text(attr);
+                }
+            }
+            if (subscription.iId > 0) {
+                subscriptions.append(subscription);
+            }
+        }
+    }
+    // No subscription at all is a "not found" answer: an empty list, which is the truth.
+    const bool none = response && ippGetStatusCode(response) == IPP_STATUS_ERROR_NOT_FOUND;
+    if (response) {
+        ippDelete(response);
+    }
+    return none ? CHANGE_DONE : outcome;
+}
+
+CupsClient::enChange CupsClient::SubscriptionRequest(int operation, int id, int leaseSeconds)
+{
+    ipp_t* request = NewRequest(static_cast<ipp_op_t>(operation), ServerUri());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+    if (leaseSeconds >= 0) {
+        ippAddInteger(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                      leaseSeconds);
+    }
+    ipp_t* response = Ask(request, nullptr);
+    const enChange outcome = Outcome(response);
+    if (response) {
+        ippDelete(response);
+    }
+    return outcome;
+}
+
+CupsClient::enChange CupsClient::RenewSubscription(int id, int leaseSeconds)
+{
+    return SubscriptionRequest(IPP_OP_RENEW_SUBSCRIPTION, id, leaseSeconds);
+}
+
+CupsClient::enChange CupsClient::CancelSubscription(int id)
+{
+    return SubscriptionRequest(IPP_OP_CANCEL_SUBSCRIPTION, id, -1);
+}
+
+bool CupsClient::Touch(const QString& queue)
+{
+    const QString uri = PrinterUri(queue);
+    if (uri.isEmpty()) {
+        return false;
+    }
+    ipp_t* request = NewRequest(IPP_OP_CUPS_ADD_MODIFY_PRINTER, uri);
+    ipp_t* response = Ask(request, nullptr, "/admin/");
+    const bool done = Outcome(response) == CHANGE_DONE;
+    if (response) {
+        ippDelete(response);
+    }
+    return done;
 }

@@ -95,10 +95,32 @@ public:
     enChange SetStateReasons(const QString& queue, const QStringList& reasons,
                              const QString& message);
 
+    // Event subscriptions (the event watcher's questions), all on the whole server.
+    struct stSubscription
+    {
+        int iId = 0;
+        QString strRecipient; // notify-recipient-uri; empty for a pull subscription
+    };
+    // Create-Printer-Subscriptions for `events`, pushed to `recipient`, for `leaseSeconds`.
+    // `why` receives CUPS' reason when it refuses (too many subscriptions, recipient in use).
+    enChange CreateSubscription(const QString& recipient, const QStringList& events,
+                                int leaseSeconds, int& id, QString* why = nullptr);
+    // Every subscription on the whole server (none is an empty list).
+    enChange GetSubscriptions(QList<stSubscription>& subscriptions);
+    enChange RenewSubscription(int id, int leaseSeconds);
+    enChange CancelSubscription(int id);
+    // A change of `queue` that changes nothing (CUPS-Add-Modify-Printer without attributes):
+    // cupsd tells its subscribers that the queue was modified, which proves that events reach
+    // their recipient, and logs nothing at its default level. True when cupsd took it.
+    bool Touch(const QString& queue);
+
     // Open connections made so far, for the tests of the reconnect.
     int ConnectCount() const { return m_iConnects; }
     // Whether this client keeps its connection between questions.
     bool KeepsConnection() const { return m_bKeeps; }
+    // Whether the scheduler runs on this machine (its local socket, or localhost): only then
+    // can its notifiers reach the service.
+    static bool SchedulerIsLocal();
     // Whether the last question asked in this process went unanswered (see enWhenSilent).
     static bool SchedulerSilent();
 
@@ -116,6 +138,8 @@ private:
     static int WaitOn(http_t* http, void* client);
     void Disconnect();
     static QString PrinterUri(const QString& queue);
+    static QString ServerUri();
+    enChange SubscriptionRequest(int operation, int id, int leaseSeconds);
 
     http_t* m_pHttp = nullptr;
     int m_iConnects = 0;

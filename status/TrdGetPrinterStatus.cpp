@@ -1,5 +1,6 @@
 #include "status/TrdGetPrinterStatus.h"
 
+#include "service/CupsEventWatcher.h"
 #include "service/CupsReasonPublisher.h"
 #include "service/CupsTool.h"
 #include "service/FixedPaths.h"
@@ -19,6 +20,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -32,6 +35,24 @@ constexpr int INTERVAL_NET_IDLE_CHECK = 100;
 constexpr int JOB_WATCH_PASSES = 10;
 // A network printer is given up on the failed poll after this many in a row.
 constexpr int MAX_NET_FAILURES = 5;
+// An idle network printer whose "not printing" answer holds until an event waits this long at
+// most before it looks again, for a new entry at its position.
+constexpr int INTERVAL_NET_IDLE_HELD = 1000;
+
+std::int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool HoldsPrintingJob(const QList<stJobState>& jobs)
+{
+    return std::any_of(jobs.cbegin(), jobs.cend(), [](const stJobState& job) {
+        return job.iStatus == JobWatchRule::JOB_PRINTING ||
+               job.iStatus == JobWatchRule::JOB_STOPPING;
+    });
+}
 
 // The printer is unreachable: its status file goes, so nobody shows a stale state, and the
 // error lists with it. Texts and supplies keep their last values.
@@ -75,7 +96,11 @@ void TrdGetPrinterStatus::SlotTaskStart()
             continue;
         }
         if (!CheckNeedStatus(interval)) {
-            if (WaitForSleep(interval)) {
+            // An idle printer's answer that holds until an event: wait for one.
+            const stHeldPrinting& idle = m_stHeldPrinting;
+            const bool held = interval == INTERVAL_NET_IDLE_CHECK && idle.bValid && idle.uStamp;
+            if (held ? WaitForCups(idle.strName, idle.uStamp, INTERVAL_NET_IDLE_HELD)
+                     : WaitForSleep(interval)) {
                 return;
             }
             continue;
@@ -104,11 +129,25 @@ void TrdGetPrinterStatus::SlotTaskStart()
             }
         }
 
-        for (int pass = 0; pass < JOB_WATCH_PASSES; ++pass) {
-            CheckJobStatus();
+        // Ten passes a tenth of the interval apart. A pass whose answer from CUPS still holds
+        // would only repeat the last one's decisions, so the worker sleeps instead until an
+        // event concerns its queue or the iteration ends.
+        const std::int64_t end = SteadyMs() + interval;
+        std::int64_t nextPass = SteadyMs();
+        for (bool first = true;; first = false) {
+            CheckJobStatus(first);
+            nextPass += interval / JOB_WATCH_PASSES;
+            const std::int64_t now = SteadyMs();
+            if (now >= end) {
+                break;
+            }
+            const std::int64_t wakeAt = NextPassHolds() ? end : std::min(nextPass, end);
             // Quitting drops this iteration: the list keeps what the last one wrote.
-            if (WaitForSleep(interval / JOB_WATCH_PASSES)) {
+            if (WaitForCups(info.strName, m_uPassStamp, static_cast<int>(wakeAt - now))) {
                 return;
+            }
+            if (SteadyMs() >= end) {
+                break;
             }
         }
 
@@ -148,12 +187,34 @@ bool TrdGetPrinterStatus::CheckNeedStatus(int& interval)
     // An idle network printer is asked only while CUPS has a job printing on it. While CUPS
     // cannot say, it is asked as if it printed: a job may still be going out through its
     // backend, and a printer that stops with it must not go unseen for the length of an outage.
-    bool answered = false;
-    if (!m_cups.IsPrinting(info.strName, &answered) && answered) {
+    const std::uint64_t stamp = CupsEventWatcher::Instance().QueueStamp(info.strName);
+    stHeldPrinting& held = m_stHeldPrinting;
+    if (!stamp || !held.bValid || held.uStamp != stamp || held.strName != info.strName) {
+        bool answered = false;
+        const bool printing = m_cups.IsPrinting(info.strName, &answered);
+        held = {answered, info.strName, printing, stamp};
+        if (!answered) {
+            interval = INTERVAL_NET;
+            return true;
+        }
+    }
+    if (!held.bPrinting) {
         return false;
     }
     interval = INTERVAL_NET;
     return true;
+}
+
+bool TrdGetPrinterStatus::WaitForCups(const QString& queue, std::uint64_t stamp, int ms)
+{
+    const std::int64_t end = SteadyMs() + ms;
+    for (std::int64_t left = ms; left > 0; left = end - SteadyMs()) {
+        if (IsQuitRequested() ||
+            CupsEventWatcher::Instance().WaitForChange(queue, stamp, static_cast<int>(left))) {
+            break;
+        }
+    }
+    return IsQuitRequested();
 }
 
 bool TrdGetPrinterStatus::CheckStatusChange(stPrinterState oldState, stPrinterState newState)
@@ -328,18 +389,66 @@ bool TrdGetPrinterStatus::CheckRecvBufChange(unsigned char* buf, unsigned long l
     return true;
 }
 
-int TrdGetPrinterStatus::CheckJobStatus()
+bool TrdGetPrinterStatus::JobsFromCups(bool firstPass, QList<CupsClient::stJob>& jobs)
 {
     const stPrinterInfo& info = stPrinter.stInfo;
     // All users' jobs on the queue that have not finished, and the ones the last pass saw
-    // printing (their cancel is what this pass looks for). A CUPS that does not answer says
-    // nothing about them: the pass keeps the jobs it watches and cancels nothing on a guess.
-    QList<CupsClient::stJob> jobs;
-    if (!m_cups.GetJobs(info.strName,
-                        JobWatchRule::WatchedIds(info.strName, stPrinter.listJobState), jobs)) {
-        return 0;
+    // printing (their cancel is what this pass looks for).
+    const QList<int> alsoIds = JobWatchRule::WatchedIds(info.strName, stPrinter.listJobState);
+    const std::uint64_t stamp = CupsEventWatcher::Instance().QueueStamp(info.strName);
+    m_uPassStamp = stamp;
+    // The last answer holds while no event concerned the queue since, it was about this queue
+    // and covers every job watched now. A backend changes a printing job's reasons without an
+    // event, so the first pass of each iteration asks while a job prints.
+    const stHeldJobs& held = m_stHeldJobs;
+    if (stamp && held.bValid && held.uStamp == stamp && held.strName == info.strName &&
+        held.strURI == info.strURI && held.Covers(alsoIds) &&
+        !(firstPass && HoldsPrintingJob(stPrinter.listJobState))) {
+        jobs = held.listJobs;
+        return true;
     }
+    m_stHeldJobs.bValid = false;
+    // A CUPS that does not answer says nothing about the jobs: the pass keeps the jobs it
+    // watches and cancels nothing on a guess.
+    if (!m_cups.GetJobs(info.strName, alsoIds, jobs)) {
+        return false;
+    }
+    m_stHeldJobs = {true, info.strName, info.strURI, alsoIds, jobs, stamp};
+    return true;
+}
 
+bool TrdGetPrinterStatus::NextPassHolds() const
+{
+    const stHeldJobs& held = m_stHeldJobs;
+    if (!m_uPassStamp || !held.bValid || held.uStamp != m_uPassStamp) {
+        return false;
+    }
+    return held.Covers(JobWatchRule::WatchedIds(stPrinter.stInfo.strName, stPrinter.listJobState));
+}
+
+bool TrdGetPrinterStatus::stHeldJobs::Covers(const QList<int>& ids) const
+{
+    return std::all_of(ids.cbegin(), ids.cend(), [this](int id) {
+        return listAlsoIds.contains(id) ||
+               std::any_of(listJobs.cbegin(), listJobs.cend(),
+                           [id](const CupsClient::stJob& job) { return job.iId == id; });
+    });
+}
+
+bool TrdGetPrinterStatus::JobPass(bool firstPass, bool offline, JobWatchRule::stPass& pass)
+{
+    QList<CupsClient::stJob> jobs;
+    if (!JobsFromCups(firstPass, jobs)) {
+        return false;
+    }
+    pass = JobWatchRule::Apply(stPrinter.stInfo.strName, jobs, stPrinter.listJobState, offline);
+    stPrinter.listJobState = pass.listJobs;
+    return true;
+}
+
+int TrdGetPrinterStatus::CheckJobStatus(bool firstPass)
+{
+    const stPrinterInfo& info = stPrinter.stInfo;
     // What the previous iteration wrote back. An entry of another queue (or none) at this
     // position says nothing about this printer, so it counts as "no status known".
     int sharedStatus = PRINTER_STATUS_UNKNOWN;
@@ -347,8 +456,10 @@ int TrdGetPrinterStatus::CheckJobStatus()
     const bool offline =
         OfflineCancelRule::Fires(info.iConnectType, stPrinter.stState.iStatus, sharedStatus);
 
-    const JobWatchRule::stPass pass =
-        JobWatchRule::Apply(info.strName, jobs, stPrinter.listJobState, offline);
+    JobWatchRule::stPass pass;
+    if (!JobPass(firstPass, offline, pass)) {
+        return 0;
+    }
     const QByteArray name = info.strName.toLocal8Bit();
     for (const JobWatchRule::stAction& action : pass.listActions) {
         if (action.eAction == JobWatchRule::ACTION_OFFLINE_CANCEL) {
@@ -362,8 +473,6 @@ int TrdGetPrinterStatus::CheckJobStatus()
     for (int i = 0; i < pass.listJobs.size(); ++i) {
         ORVO_LOG(QStringLiteral("job[%d] status: %d"), i, pass.listJobs.at(i).iStatus);
     }
-
-    stPrinter.listJobState = pass.listJobs;
     return 0;
 }
 

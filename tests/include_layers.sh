@@ -10,6 +10,7 @@
 #   tools/status/     orvo-status reads what the service publishes: protocol/, service/ (it links
 #                     neither the workers nor the device manager, and so not libusb)
 #   tools/addprinter/ queue creation: protocol/, service/, devices/
+#   tools/notifier/   the CUPS notifier: protocol/ (the ring it sends)
 # tests/ and bench/ may include anything; nothing else includes them.
 # Optional second argument: the orvo-status binary, which must hold no code of status/ or
 # devices/ (each file pair there is one class named after it) and must not load libusb.
@@ -26,6 +27,7 @@ allowed() {
         daemon/*) echo "protocol service status devices daemon generated" ;;
         tools/status/*) echo "protocol service tools/status generated" ;;
         tools/addprinter/*) echo "protocol service devices tools/addprinter generated" ;;
+        tools/notifier/*) echo "protocol" ;;
         tests/* | bench/*) echo "*" ;;
         *) echo "" ;;
     esac

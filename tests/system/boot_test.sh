@@ -343,6 +343,11 @@ until_ct 20 "test -s $cfg/service.hb"
 check "service publishes service.hb" $?
 until_ct 30 "test -s $cfg/OrvoNet.dat"
 check "service publishes OrvoNet.dat from the simulator's reply" $?
+# Told of changes in CUPS: cupsd runs our notifier (as lp) for the service's subscription, and it
+# rings the socket in the sandboxed service's runtime directory.
+until_ct 20 "pgrep -u lp -f /usr/lib/cups/notifier/orvo >/dev/null && test -S /run/orvo-statusd/doorbell"
+check "the sandboxed service subscribes to CUPS' events through its notifier" $? \
+    "$(in_ct ls -l /usr/lib/cups/notifier/ /run/orvo-statusd/ 2>&1 | tr '\n' ' ')"
 
 out=$(in_ct orvo-status 2>&1)
 grep -q '^Service: *alive' <<<"$out" && grep -q 'OrvoNet' <<<"$out"
@@ -368,6 +373,11 @@ in_ct systemctl stop $svc
 state=$(prop $svc ActiveState)
 [ "$state" = inactive ] && [[ $(alerts OrvoNet) != *media-empty-error* ]]
 check "systemctl stop takes the service's reasons back" $? "$state, alerts: $(alerts OrvoNet)"
+# Cancelling the subscription closes the notifier's input, and it ends.
+# (-u lp: the shell that runs the condition has the path in its own command line.)
+until_ct 10 "! pgrep -u lp -f /usr/lib/cups/notifier/orvo >/dev/null && ! test -e /run/orvo-statusd/doorbell"
+check "systemctl stop cancels the service's subscription" $? \
+    "$(in_ct pgrep -u lp -af notifier 2>&1 | tr '\n' ' ') $(in_ct ls /run/orvo-statusd/ 2>&1 | tr '\n' ' ')"
 # cupsd saves printers.conf about 30 s after that change, and the path unit fires on it.
 until_ct 60 "[ \"\$(systemctl show -P Result $svc)\" = exec-condition ] &&
     [ \"\$(systemctl show -P ActiveState $svc)\" = inactive ]"
