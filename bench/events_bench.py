@@ -234,6 +234,28 @@ def stop(svc):
     sb.clean_cfg()
 
 
+def each_version(label, serials, reply, names, seconds, idle=False, counters_of=None):
+    """A fresh service of each version on the same queues: settled, measured, stopped.
+    counters_of(svc) names the poll counters to settle on (USB polls are counted by the
+    service's own emulator)."""
+    rows = []
+    for version, build in VERSIONS:
+        log(f"{label}: {version}")
+        use(build)
+        svc = sb.Service(serials, reply)
+        settle(svc, names, counters=counters_of(svc) if counters_of else None, idle=idle)
+        rows.append((version, measure(svc, seconds)))
+        stop(svc)
+    return rows
+
+
+def total_goal(scenario, limit_pct, rows):
+    m = dict(rows)
+    goals.append((scenario, f"new: total <= {limit_pct} % of a core",
+                  pct(m["base"]["total"], m["base"]["wall"]), pct(m["new"]["total"], m["new"]["wall"]),
+                  m["new"]["total"] / m["new"]["wall"] <= limit_pct / 100))
+
+
 # ---------------------------------------------------------------------------------------------
 # Scenarios
 
@@ -244,14 +266,7 @@ def scenario_idle_net():
     reply = sb.reply_for(0, 50)
     sim = sb.NetSim("127.0.0.10", reply)
     sb.add_queue("P0", "socket://127.0.0.10:9100/?snmp=false")
-    rows = []
-    for version, build in VERSIONS:
-        log(f"a. one idle network printer: {version}")
-        use(build)
-        svc = sb.Service([], reply)
-        settle(svc, ["P0"], idle=True)
-        rows.append((version, measure(svc, w)))
-        stop(svc)
+    rows = each_version("a. one idle network printer", [], reply, ["P0"], w, idle=True)
     sim.stop()
     cost_table("a. One idle network printer",
                "Simulator reply status code 0 (idle): after its first iteration the printer is "
@@ -260,9 +275,7 @@ def scenario_idle_net():
     goals.append(("a. 1 idle network printer", "new: 0 questions to CUPS in the window",
                   f"{m['base']['questions']}", f"{m['new']['questions']}",
                   m["new"]["questions"] == 0))
-    goals.append(("a. 1 idle network printer", "new: total <= 0.05 % of a core",
-                  pct(m["base"]["total"], m["base"]["wall"]), pct(m["new"]["total"], m["new"]["wall"]),
-                  m["new"]["total"] / m["new"]["wall"] <= 0.0005))
+    total_goal("a. 1 idle network printer", 0.05, rows)
 
 
 def scenario_idle_net_64():
@@ -276,22 +289,12 @@ def scenario_idle_net_64():
     names = [f"S{i:02d}" for i in range(n)]
     for name, a in zip(names, addrs):
         sb.add_queue(name, f"socket://{a}:9100/?snmp=false")
-    rows = []
-    for version, build in VERSIONS:
-        log(f"b. 64 idle network printers: {version}")
-        use(build)
-        svc = sb.Service([], reply)
-        settle(svc, names, idle=True)
-        rows.append((version, measure(svc, w)))
-        stop(svc)
+    rows = each_version("b. 64 idle network printers", [], reply, names, w, idle=True)
     responder.stop()
     sb.remove_all_queues()
     cost_table("b. 64 idle network printers", "One responder thread answers them all (status "
                "code 0).", rows)
-    m = dict(rows)
-    goals.append(("b. 64 idle network printers", "new: total <= 1.5 % of a core",
-                  pct(m["base"]["total"], m["base"]["wall"]), pct(m["new"]["total"], m["new"]["wall"]),
-                  m["new"]["total"] / m["new"]["wall"] <= 0.015))
+    total_goal("b. 64 idle network printers", 1.5, rows)
 
 
 class SilentListener(threading.Thread):
@@ -334,14 +337,8 @@ def scenario_printing_net():
         f.write(b"\x1b%-12345X" + b"x" * (16 << 20))
     sb.run(["lp", "-d", "P0", "-o", "raw", job])
     sb.wait_for(lambda: listener.conns, 30, "the job's connection to the printer")
-    rows = []
-    for version, build in VERSIONS:
-        log(f"c. one printing network printer: {version}")
-        use(build)
-        svc = sb.Service([], reply)
-        settle(svc, ["P0"], counters=[sim.requests])
-        rows.append((version, measure(svc, w)))
-        stop(svc)
+    rows = each_version("c. one printing network printer", [], reply, ["P0"], w,
+                        counters_of=lambda svc: [sim.requests])
     still = sb.run(["lpstat", "-o", "P0"], check=False).stdout.strip()
     sb.run(["cancel", "-a", "P0"], check=False)
     listener.stop()
@@ -353,10 +350,7 @@ def scenario_printing_net():
                "\"processing\" the whole time (the socket backend is a child of cupsd); simulator "
                "status code 1, polled every iteration. "
                f"Job still listed after both windows: {'yes' if still else 'NO'}.", rows)
-    m = dict(rows)
-    goals.append(("c. 1 printing network printer", "new: total <= 0.3 % of a core",
-                  pct(m["base"]["total"], m["base"]["wall"]), pct(m["new"]["total"], m["new"]["wall"]),
-                  m["new"]["total"] / m["new"]["wall"] <= 0.003))
+    total_goal("c. 1 printing network printer", 0.3, rows)
 
 
 def scenario_idle_usb():
@@ -365,14 +359,8 @@ def scenario_idle_usb():
     sb.clean_cfg()
     reply = sb.reply_for(0, 50)
     sb.add_queue("U0", f"usb://Orvo/{MODEL}?serial=IDLEUSB001")
-    rows = []
-    for version, build in VERSIONS:
-        log(f"d. one idle USB printer: {version}")
-        use(build)
-        svc = sb.Service(["IDLEUSB001"], reply)
-        settle(svc, ["U0"], counters=[lambda: usb_count(svc, "status")])
-        rows.append((version, measure(svc, w)))
-        stop(svc)
+    rows = each_version("d. one idle USB printer", ["IDLEUSB001"], reply, ["U0"], w,
+                        counters_of=lambda svc: [lambda: usb_count(svc, "status")])
     cost_table("d. One idle USB printer",
                "Emulated with umockdev (orvo-usb-sim): the preload runs inside the service and "
                "libusb busy-polls a pending emulated transfer, so the service's own CPU carries "
